@@ -1,0 +1,31 @@
+#include "main/output.h"
+
+#include <unistd.h>
+#include <cerrno>
+#include <string>
+
+namespace quorvel {
+
+int writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    // A regular write never reports 0 bytes for a non-empty buffer; treat it
+    // as a device that takes nothing rather than loop forever.
+    if (written == 0) return EIO;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return 0;
+}
+
+void writeLine(int fd, std::string_view text) {
+  std::string line;
+  line.reserve(text.size() + 1);
+  line.append(text).push_back('\n');
+  writeAll(fd, line);
+}
+
+}  // namespace quorvel

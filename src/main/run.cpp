@@ -1,0 +1,60 @@
+#include "main/run.h"
+
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "calendar/access.h"
+#include "main/exit_status.h"
+#include "main/number.h"
+#include "main/output.h"
+#include "record/record.h"
+
+namespace quorvel {
+namespace {
+
+constexpr std::string_view kUsageLine = "usage: quorvel-calendar <startMs> <endMs>";
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, calendar::Platform& platform,
+        StandardHandles handles) {
+  // Both times parse before anything on the calendar side is touched.
+  if (args.size() != 3) {
+    writeLine(handles.error, kUsageLine);
+    return kExitUsage;
+  }
+  const std::optional<double> startMs = parseTime(args[1]);
+  if (!startMs) {
+    writeLine(handles.error, kUsageLine);
+    return kExitUsage;
+  }
+  const std::optional<double> endMs = parseTime(args[2]);
+  if (!endMs) {
+    writeLine(handles.error, kUsageLine);
+    return kExitUsage;
+  }
+
+  const std::unique_ptr<calendar::CalendarStore> store = platform.createStore();
+  const auto access = std::make_shared<calendar::AccessDecision>();
+
+  // The times go to the store exactly as divided, unordered and unchecked.
+  const calendar::Instant start{*startMs / 1000.0};
+  const calendar::Instant end{*endMs / 1000.0};
+  const std::unique_ptr<calendar::Predicate> predicate = store->predicateForEvents(start, end);
+  const calendar::Events events = store->eventsMatching(*predicate);
+
+  std::vector<EventRecord> payload;
+  payload.reserve(events.size());
+  for (const auto& event : events) payload.push_back(buildRecord(*event));
+
+  const std::string data = serializePayload(payload);
+  if (const int error = writeAll(handles.output, data); error != 0) {
+    writeLine(handles.error,
+              std::string("quorvel-calendar: cannot write the events: ") + std::strerror(error));
+    return kExitOutputFailed;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace quorvel

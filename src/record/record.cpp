@@ -1,0 +1,91 @@
+#include "record/record.h"
+
+#include <cmath>
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+namespace quorvel {
+
+std::string_view availabilityName(std::int64_t code) {
+  switch (code) {
+    case 0:
+      return "busy";
+    case 1:
+      return "free";
+    case 2:
+      return "tentative";
+    case 3:
+      return "unavailable";
+    default:
+      return "notSupported";
+  }
+}
+
+std::string_view statusName(std::int64_t code) {
+  switch (code) {
+    case 1:
+      return "pending";
+    case 2:
+      return "accepted";
+    case 3:
+      return "declined";
+    case 4:
+      return "tentative";
+    default:
+      return "unknown";
+  }
+}
+
+std::int64_t millisecondsOf(std::optional<calendar::Instant> instant) {
+  if (!instant) return 0;
+  const double ms = instant->secondsSince1970 * 1000.0;
+  if (std::isnan(ms)) return 0;
+  // 2^63 is exactly representable; -2^63 is the smallest value that converts.
+  constexpr double kLimit = 9223372036854775808.0;
+  if (ms >= kLimit) return std::numeric_limits<std::int64_t>::max();
+  if (ms < -kLimit) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(ms);  // truncates toward zero
+}
+
+namespace {
+
+// The status of the first attendee who is the user; later ones don't count,
+// even when the first one's status means nothing.
+std::string_view ownParticipantStatus(const std::optional<calendar::Participants>& attendees) {
+  if (!attendees) return statusName(0);
+  for (const auto& participant : *attendees) {
+    if (participant->isCurrentUser()) return statusName(participant->participantStatus());
+  }
+  return statusName(0);
+}
+
+}  // namespace
+
+EventRecord buildRecord(const calendar::Event& event) {
+  EventRecord record;
+  record.startsAt = millisecondsOf(event.startDate());
+  record.endsAt = millisecondsOf(event.endDate());
+  record.title = event.title().value_or("Busy");
+  record.isAllDay = event.isAllDay();
+  record.availability = availabilityName(event.availability());
+  record.participantStatus = ownParticipantStatus(event.attendees());
+  return record;
+}
+
+std::string serializePayload(const std::vector<EventRecord>& payload) {
+  nlohmann::ordered_json document = nlohmann::ordered_json::array();
+  for (const EventRecord& record : payload) {
+    document.push_back({
+        {"startsAt", record.startsAt},
+        {"endsAt", record.endsAt},
+        {"title", record.title},
+        {"isAllDay", record.isAllDay},
+        {"availability", record.availability},
+        {"participantStatus", record.participantStatus},
+    });
+  }
+  return document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,129 @@
+#include "main/run.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "main/exit_status.h"
+#include "main/output.h"
+#include "support/fake_platform.h"
+
+namespace quorvel {
+namespace {
+
+using testing::FakeCalendar;
+using testing::FakePlatform;
+
+constexpr std::string_view kUsage = "usage: quorvel-calendar <startMs> <endMs>\n";
+
+struct Captured {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string contentsOf(std::FILE* file) {
+  std::string text;
+  std::rewind(file);
+  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(file);
+  return text;
+}
+
+Captured runWith(const std::vector<std::string>& args, FakeCalendar& calendar) {
+  FakePlatform platform(calendar);
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const int status = run(args, platform, {fileno(out), fileno(err)});
+  return {status, contentsOf(out), contentsOf(err)};
+}
+
+TEST(Run, RejectsBadArgumentsBeforeTouchingTheCalendar) {
+  const std::vector<std::string> cases[] = {
+      {"quorvel-calendar"},
+      {"quorvel-calendar", "0"},
+      {"quorvel-calendar", "0", "1", "2"},
+      {"quorvel-calendar", "abc", "1"},
+      {"quorvel-calendar", "0", "abc"},
+      {"quorvel-calendar", " 0", "1"},
+      {"quorvel-calendar", "0", "1 "},
+      {"quorvel-calendar", "", "1"},
+      {"/some/other/name", "x", "1"},  // the usage line never uses argv[0]
+  };
+  for (const auto& args : cases) {
+    FakeCalendar calendar;
+    const Captured result = runWith(args, calendar);
+    EXPECT_EQ(result.status, kExitUsage);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, kUsage);
+    EXPECT_TRUE(calendar.calls.empty());
+  }
+}
+
+TEST(Run, WritesExactlyAnEmptyArrayForNoEvents) {
+  FakeCalendar calendar;
+  const Captured result = runWith({"q", "0", "86400000"}, calendar);
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_EQ(result.out, "[]");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(Run, PassesTheWindowOnAsDividedEvenWhenReversed) {
+  FakeCalendar calendar;
+  runWith({"q", "12.5", "-0x1p3"}, calendar);
+  ASSERT_EQ(calendar.predicates.size(), 1u);
+  EXPECT_EQ(calendar.predicates[0].first, 12.5 / 1000.0);
+  EXPECT_EQ(calendar.predicates[0].second, -8 / 1000.0);
+}
+
+TEST(Run, KeepsThePlatformsOrderOfEvents) {
+  FakeCalendar calendar;
+  calendar.events.push_back({30, 40, "later", false, 0, std::nullopt});
+  calendar.events.push_back({10, 20, std::nullopt, true, 1, std::nullopt});
+  const Captured result = runWith({"q", "0", "1e5"}, calendar);
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_EQ(result.out, R"([{"startsAt":30000,"endsAt":40000,"title":"later","isAllDay":false,)"
+                        R"("availability":"busy","participantStatus":"unknown"},)"
+                        R"({"startsAt":10000,"endsAt":20000,"title":"Busy","isAllDay":true,)"
+                        R"("availability":"free","participantStatus":"unknown"}])");
+  EXPECT_EQ(calendar.calls[0], "createStore");
+}
+
+TEST(Run, ReportsAnOutputThatCannotBeWritten) {
+  FakeCalendar calendar;
+  FakePlatform platform(calendar);
+  std::FILE* err = std::tmpfile();
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  const int status = run({"q", "0", "1"}, platform, {full, fileno(err)});
+  ::close(full);
+  EXPECT_EQ(status, kExitOutputFailed);
+  EXPECT_EQ(contentsOf(err),
+            "quorvel-calendar: cannot write the events: No space left on device\n");
+}
+
+// More than a pipe holds at once: the write has to go on after short writes.
+TEST(WriteAll, DeliversEveryByteThroughAPipe) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string payload(1 << 20, 'x');
+  std::string received;
+  std::thread reader([&] {
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+      received.append(buffer, got);
+  });
+  EXPECT_EQ(writeAll(fds[1], payload), 0);
+  ::close(fds[1]);
+  reader.join();
+  ::close(fds[0]);
+  EXPECT_EQ(received, payload);
+  EXPECT_EQ(writeAll(-1, "x"), EBADF);
+}
+
+}  // namespace
+}  // namespace quorvel
