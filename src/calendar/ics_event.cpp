@@ -1,0 +1,57 @@
+#include "calendar/ics_event.h"
+
+#include <algorithm>
+
+namespace quorvel::calendar::ics {
+
+bool overlaps(const Window& window, std::int64_t start, std::int64_t coveredTo) {
+  const auto from = static_cast<double>(start);
+  const auto to = static_cast<double>(coveredTo);
+  if (coveredTo > start) return from < window.end && to > window.start;
+  return window.start <= from && from < window.end;
+}
+
+Length lengthOf(const VEvent& event) {
+  const TimeValue& start = event.start;
+  if (start.isDate) {
+    // All-day events last whole days, at least one.
+    std::int64_t days = 1;
+    if (event.end) {
+      days = (startOfDay(event.end->wall) - start.wall) / kSecondsPerDay;
+    } else if (event.duration) {
+      days = event.duration->days + event.duration->seconds / kSecondsPerDay;
+    }
+    return Length{std::max<std::int64_t>(days, 1) * kSecondsPerDay, 0};
+  }
+  if (event.end) {
+    // A DATE end with a timed start means midnight in the start's zone.
+    const bool sameZone = event.end->isDate || event.end->zone == start.zone;
+    if (sameZone) return Length{std::max<std::int64_t>(event.end->wall - start.wall, 0), 0};
+    const std::int64_t exact =
+        toUtc(*event.end->zone, event.end->wall) - toUtc(*start.zone, start.wall);
+    return Length{0, std::max<std::int64_t>(exact, 0)};
+  }
+  if (event.duration) {
+    // A negative duration is malformed; the event is then an instant.
+    return Length{std::max<std::int64_t>(event.duration->days * kSecondsPerDay, 0),
+                  std::max<std::int64_t>(event.duration->seconds, 0)};
+  }
+  return Length{};
+}
+
+Occurrence occurrenceAt(const VEvent& event, const Length& length, std::int64_t startWall,
+                        std::shared_ptr<const EventDetails> details) {
+  const Zone& zone = *event.start.zone;
+  Occurrence occurrence;
+  occurrence.start = toUtc(zone, startWall);
+  occurrence.coveredTo =
+      std::max(occurrence.start, toUtc(zone, startWall + length.wall) + length.exact);
+  // All-day events are shown ending a second before the midnight that ends
+  // them, as the system calendar presents them.
+  occurrence.end =
+      event.start.isDate ? toUtc(zone, startWall + length.wall - 1) : occurrence.coveredTo;
+  occurrence.details = std::move(details);
+  return occurrence;
+}
+
+}  // namespace quorvel::calendar::ics

@@ -1,0 +1,164 @@
+#include "calendar/ics_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+namespace quorvel::calendar::ics {
+namespace fs = std::filesystem;
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Calendar files are small; one this large is not something to parse.
+constexpr off_t kMaxFileSize = off_t{256} << 20;
+
+bool hasIcsSuffix(const fs::path& name) { return name.extension() == ".ics"; }
+
+bool isHidden(const fs::path& name) {
+  const std::string text = name.filename().string();
+  return !text.empty() && text.front() == '.';
+}
+
+// The entries of a folder sorted by name, or the error that stopped listing it.
+std::vector<fs::path> sortedEntries(const fs::path& folder, std::error_code& error) {
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (!isHidden(it->path())) entries.push_back(it->path());
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+std::string reasonFor(const std::error_code& error) { return error.message(); }
+
+std::vector<std::string> readAddresses(const fs::path& path, std::vector<std::string>& problems) {
+  std::error_code error;
+  if (!fs::exists(fs::symlink_status(path, error))) return {};
+  auto contents = readRegularFile(path);
+  if (const auto* why = std::get_if<1>(&contents)) {
+    problems.push_back(path.string() + ": " + *why);
+    return {};
+  }
+  return parseAddresses(std::get<0>(contents));
+}
+
+}  // namespace
+
+std::variant<std::string, std::string> readRegularFile(const fs::path& path) {
+  using Result = std::variant<std::string, std::string>;
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) return Result(std::in_place_index<1>, std::strerror(errno));
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0)
+    return Result(std::in_place_index<1>, std::strerror(errno));
+  if (!S_ISREG(status.st_mode)) return Result(std::in_place_index<1>, "not a regular file");
+  if (status.st_size > kMaxFileSize) return Result(std::in_place_index<1>, "larger than 256 MiB");
+
+  std::string contents;
+  contents.resize(static_cast<std::size_t>(status.st_size));
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == contents.size()) {
+      // The file grew while being read.
+      if (contents.size() >= kMaxFileSize)
+        return Result(std::in_place_index<1>, "larger than 256 MiB");
+      contents.resize(contents.size() + 4096);
+    }
+    const ssize_t got = ::read(file.get(), contents.data() + filled, contents.size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return Result(std::in_place_index<1>, std::strerror(errno));
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  contents.resize(filled);
+  return Result(std::in_place_index<0>, std::move(contents));
+}
+
+std::vector<std::string> parseAddresses(const std::string& text) {
+  std::vector<std::string> addresses;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const std::size_t newline = rest.find('\n');
+    std::string_view line = rest.substr(0, newline);
+    rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
+
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!line.empty() && isSpace(line.front())) line.remove_prefix(1);
+    while (!line.empty() && isSpace(line.back())) line.remove_suffix(1);
+    if (line.size() >= 7 && strncasecmp(line.data(), "mailto:", 7) == 0) line.remove_prefix(7);
+    if (line.empty()) continue;
+
+    std::string address(line);
+    std::transform(address.begin(), address.end(), address.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    addresses.push_back(std::move(address));
+  }
+  return addresses;
+}
+
+StoreLayout listStore(const fs::path& root) {
+  StoreLayout layout;
+  std::error_code error;
+  if (!fs::exists(fs::symlink_status(root, error))) return layout;
+
+  const std::vector<fs::path> entries = sortedEntries(root, error);
+  if (error) {
+    layout.problems.push_back(root.string() + ": " + reasonFor(error));
+    return layout;
+  }
+  const std::vector<std::string> rootAddresses = readAddresses(root / "addresses", layout.problems);
+
+  for (const fs::path& entry : entries) {
+    std::error_code statusError;
+    const fs::file_status status = fs::status(entry, statusError);
+    if (statusError || status.type() == fs::file_type::not_found) {
+      // A dangling link, a link loop, or an entry we may not look at.
+      layout.problems.push_back(entry.string() + ": " +
+                                (statusError ? reasonFor(statusError) : "dangling link"));
+      continue;
+    }
+    if (fs::is_directory(status)) {
+      std::error_code listError;
+      const std::vector<fs::path> files = sortedEntries(entry, listError);
+      if (listError) {
+        layout.problems.push_back(entry.string() + ": " + reasonFor(listError));
+        continue;
+      }
+      CalendarFiles calendar;
+      for (const fs::path& file : files) {
+        if (hasIcsSuffix(file)) calendar.files.push_back(file);
+      }
+      calendar.userAddresses = rootAddresses;
+      for (std::string& address : readAddresses(entry / "addresses", layout.problems)) {
+        calendar.userAddresses.push_back(std::move(address));
+      }
+      layout.calendars.push_back(std::move(calendar));
+    } else if (hasIcsSuffix(entry)) {
+      layout.calendars.push_back(CalendarFiles{{entry}, rootAddresses});
+    }
+  }
+  return layout;
+}
+
+}  // namespace quorvel::calendar::ics

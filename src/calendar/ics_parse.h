@@ -1,0 +1,27 @@
+// Reading iCalendar text into plain VEVENT data.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "calendar/ics_event.h"
+
+namespace quorvel::calendar::ics {
+
+struct ParsedCalendar {
+  std::vector<VEvent> events;  // in the order of the text
+  // One line for each thing that could not be used or had to be guessed,
+  // without a trailing line feed.
+  std::vector<std::string> problems;
+  // Keeps the time zones defined in the text alive for as long as the events
+  // refer to them.
+  std::shared_ptr<const void> zones;
+};
+
+// Reads every VEVENT of the text, at the top level or inside VCALENDARs. A
+// VEVENT that can't be used (no start, an impossible date) is left out with a
+// problem; text that holds no iCalendar data at all gives one problem.
+ParsedCalendar parseCalendar(const std::string& text);
+
+}  // namespace quorvel::calendar::ics

@@ -1,0 +1,200 @@
+// The calendar store over the user's iCalendar files (the vdir layout that
+// vdirsyncer and khal use), standing in for the system calendar on Linux.
+//
+// Decisions, so that the events come out as the system calendar presents them:
+// - Where: `${XDG_DATA_HOME:-$HOME/.local/share}/calendars`; each folder below
+//   it is a calendar of *.ics files, each *.ics file directly in it a calendar
+//   of its own. A missing folder is an empty store.
+// - Times: UTC, a TZID of a VTIMEZONE in the file, else of the system's tz
+//   database; floating times and dates are local (TZ, else /etc/localtime).
+//   An unknown TZID is read as local time, with a line on stderr.
+// - All-day events (a DATE start) start at local midnight of their first day
+//   and are shown ending at 23:59:59 of their last day; the window is matched
+//   against their true end, the next midnight.
+// - Availability: X-MICROSOFT-CDO-BUSYSTATUS when present (FREE, TENTATIVE,
+//   OOF, else busy), otherwise TRANSP (TRANSPARENT is free, else busy).
+// - The user's own attendee: an attendee whose address is listed in the
+//   `addresses` file of the calendar's folder or of the store's root.
+// - Matching: an event is in the window when it starts before the window's
+//   end and ends after its start; an instant when start <= it < end.
+// - Order: by start, then end, then place in the store (calendar and file by
+//   name, event by place in the file), so that a store and window always give
+//   the same bytes.
+// - A file or event that can't be used is skipped with one line on stderr;
+//   everything else is still listed.
+#include "calendar/ics_store.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <unordered_set>
+
+#include "calendar/ics_event.h"
+#include "calendar/ics_files.h"
+#include "calendar/ics_parse.h"
+
+namespace quorvel::calendar::ics {
+namespace fs = std::filesystem;
+namespace {
+
+class IcsParticipant final : public Participant {
+ public:
+  explicit IcsParticipant(const EventDetails::Attendee& attendee) : attendee_(attendee) {}
+  bool isCurrentUser() const override { return attendee_.isCurrentUser; }
+  std::int64_t participantStatus() const override { return attendee_.status; }
+
+ private:
+  EventDetails::Attendee attendee_;
+};
+
+class IcsEvent final : public Event {
+ public:
+  explicit IcsEvent(Occurrence occurrence) : occurrence_(std::move(occurrence)) {}
+
+  std::optional<Instant> startDate() const override {
+    return Instant{static_cast<double>(occurrence_.start)};
+  }
+  std::optional<Instant> endDate() const override {
+    return Instant{static_cast<double>(occurrence_.end)};
+  }
+  std::optional<std::string> title() const override { return occurrence_.details->title; }
+  bool isAllDay() const override { return occurrence_.details->isAllDay; }
+  std::int64_t availability() const override { return occurrence_.details->availability; }
+  std::optional<Participants> attendees() const override {
+    const auto& attendees = occurrence_.details->attendees;
+    if (!attendees) return std::nullopt;
+    Participants participants;
+    participants.reserve(attendees->size());
+    for (const auto& attendee : *attendees) {
+      participants.push_back(std::make_unique<IcsParticipant>(attendee));
+    }
+    return participants;
+  }
+
+ private:
+  Occurrence occurrence_;
+};
+
+class IcsPredicate final : public Predicate {
+ public:
+  explicit IcsPredicate(Window window) : window(window) {}
+  const Window window;
+};
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::shared_ptr<const EventDetails> detailsOf(
+    const VEvent& event, const std::unordered_set<std::string>& userAddresses) {
+  auto details = std::make_shared<EventDetails>();
+  details->title = event.title;
+  details->isAllDay = event.start.isDate;
+  details->availability = event.availability;
+  if (event.attendees) {
+    details->attendees.emplace();
+    for (const Attendee& attendee : *event.attendees) {
+      details->attendees->push_back(EventDetails::Attendee{
+          userAddresses.contains(lowerCase(attendee.address)), attendee.status});
+    }
+  }
+  return details;
+}
+
+class IcsStore final : public CalendarStore {
+ public:
+  IcsStore(fs::path root, Diagnostics diagnostics)
+      : root_(std::move(root)), diagnostics_(std::move(diagnostics)) {}
+
+  void requestFullAccessToEvents(AccessCompletion completion) override {
+    completion(true, std::nullopt);
+  }
+  void requestAccess(EntityType, AccessCompletion completion) override {
+    completion(true, std::nullopt);
+  }
+
+  std::unique_ptr<Predicate> predicateForEvents(Instant start, Instant end) override {
+    return std::make_unique<IcsPredicate>(Window{start.secondsSince1970, end.secondsSince1970});
+  }
+
+  Events eventsMatching(const Predicate& predicate) override {
+    const Window window = static_cast<const IcsPredicate&>(predicate).window;
+    // An empty, reversed or not-a-number window holds nothing.
+    if (!(window.start < window.end)) return {};
+
+    const StoreLayout layout = listStore(root_);
+    for (const std::string& problem : layout.problems) report(problem);
+
+    std::vector<Occurrence> found;
+    for (const CalendarFiles& calendar : layout.calendars) {
+      const std::unordered_set<std::string> userAddresses(calendar.userAddresses.begin(),
+                                                          calendar.userAddresses.end());
+      for (const fs::path& file : calendar.files) {
+        collectFromFile(file, window, userAddresses, found);
+      }
+    }
+
+    // Stable, so that equal times keep their place in the store.
+    std::stable_sort(found.begin(), found.end(), [](const Occurrence& a, const Occurrence& b) {
+      return a.start != b.start ? a.start < b.start : a.end < b.end;
+    });
+    Events events;
+    events.reserve(found.size());
+    for (Occurrence& occurrence : found) {
+      events.push_back(std::make_unique<IcsEvent>(std::move(occurrence)));
+    }
+    return events;
+  }
+
+ private:
+  void report(const std::string& line) {
+    if (diagnostics_) diagnostics_("quorvel-calendar: " + line);
+  }
+
+  void collectFromFile(const fs::path& file, const Window& window,
+                       const std::unordered_set<std::string>& userAddresses,
+                       std::vector<Occurrence>& found) {
+    auto contents = readRegularFile(file);
+    if (const auto* why = std::get_if<1>(&contents)) {
+      report(file.string() + ": " + *why);
+      return;
+    }
+    const ParsedCalendar parsed = parseCalendar(std::get<0>(contents));
+    for (const std::string& problem : parsed.problems) report(file.string() + ": " + problem);
+    for (const VEvent& event : parsed.events) {
+      const Length length = lengthOf(event);
+      Occurrence occurrence = occurrenceAt(event, length, event.start.wall, nullptr);
+      if (!overlaps(window, occurrence.start, occurrence.coveredTo)) continue;
+      occurrence.details = detailsOf(event, userAddresses);
+      found.push_back(std::move(occurrence));
+    }
+  }
+
+  const fs::path root_;
+  const Diagnostics diagnostics_;
+};
+
+}  // namespace
+
+fs::path defaultStoreRoot() {
+  // Relative values are to be ignored, as the XDG base directory rules say.
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if (dataHome != nullptr && dataHome[0] == '/') return fs::path(dataHome) / "calendars";
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') {
+    const passwd* user = getpwuid(getuid());
+    home = user != nullptr ? user->pw_dir : nullptr;
+  }
+  if (home == nullptr || home[0] != '/') return {};
+  return fs::path(home) / ".local/share/calendars";
+}
+
+std::unique_ptr<CalendarStore> createIcsStore(fs::path root, Diagnostics diagnostics) {
+  return std::make_unique<IcsStore>(std::move(root), std::move(diagnostics));
+}
+
+}  // namespace quorvel::calendar::ics

@@ -1,0 +1,214 @@
+#include "calendar/ics_store.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "record/record.h"
+#include "support/temp_store.h"
+#include "support/time_zone.h"
+
+namespace quorvel::calendar::ics {
+namespace {
+
+using testing::calendarOf;
+using testing::eventOf;
+using testing::ScopedTimeZone;
+using testing::TempStore;
+
+struct Query {
+  std::vector<EventRecord> records;
+  std::vector<std::string> diagnostics;
+};
+
+// Seconds of 2026-03-02T00:00:00Z, a Monday.
+constexpr double kMonday = 1772409600;
+
+Query query(const TempStore& store, double start, double end) {
+  Query result;
+  auto calendars = createIcsStore(
+      store.root(), [&](std::string_view line) { result.diagnostics.emplace_back(line); });
+  for (const auto& event :
+       calendars->eventsMatching(*calendars->predicateForEvents({start}, {end}))) {
+    result.records.push_back(buildRecord(*event));
+  }
+  return result;
+}
+
+class IcsStoreTest : public ::testing::Test {
+ protected:
+  ScopedTimeZone zone_{"America/New_York"};
+  TempStore store_;
+};
+
+TEST_F(IcsStoreTest, MapsAvailabilityAndTheUsersOwnStatus) {
+  store_.write("addresses", "mailto:Other@Me.net\n\n");
+  store_.write("work/addresses", "  me@example.org\r\n");
+  const struct {
+    std::string properties;
+    std::string_view availability;
+    std::string_view status;
+  } cases[] = {
+      {"", "busy", "unknown"},
+      {"TRANSP:TRANSPARENT\n", "free", "unknown"},
+      {"TRANSP:OPAQUE\n", "busy", "unknown"},
+      {"TRANSP:OPAQUE\nX-MICROSOFT-CDO-BUSYSTATUS:FREE\n", "free", "unknown"},
+      {"TRANSP:TRANSPARENT\nX-MICROSOFT-CDO-BUSYSTATUS:BUSY\n", "busy", "unknown"},
+      {"X-MICROSOFT-CDO-BUSYSTATUS:TENTATIVE\n", "tentative", "unknown"},
+      {"X-MICROSOFT-CDO-BUSYSTATUS:OOF\n", "unavailable", "unknown"},
+      {"X-MICROSOFT-CDO-BUSYSTATUS:WORKINGELSEWHERE\n", "busy", "unknown"},
+      {"ATTENDEE;PARTSTAT=ACCEPTED:mailto:ME@example.org\n", "busy", "accepted"},
+      {"ATTENDEE:MAILTO:other@me.net\n", "busy", "pending"},
+      {"ATTENDEE;PARTSTAT=X-SOMETHING:mailto:me@example.org\n", "busy", "pending"},
+      {"ATTENDEE;PARTSTAT=DELEGATED:mailto:me@example.org\n", "busy", "unknown"},
+      {"ATTENDEE;PARTSTAT=DECLINED:mailto:boss@example.org\n"
+       "ATTENDEE;PARTSTAT=TENTATIVE:mailto:me@example.org\n",
+       "busy", "tentative"},
+      {"ATTENDEE;PARTSTAT=ACCEPTED:mailto:someone@example.org\n", "busy", "unknown"},
+  };
+  for (const auto& c : cases) {
+    store_.write("work/event.ics",
+                 calendarOf(eventOf("DTSTART:20260302T150000Z\n" + c.properties)));
+    const Query result = query(store_, kMonday, kMonday + 86400);
+    ASSERT_EQ(result.records.size(), 1u) << c.properties;
+    EXPECT_EQ(result.records[0].availability, c.availability) << c.properties;
+    EXPECT_EQ(result.records[0].participantStatus, c.status) << c.properties;
+    EXPECT_TRUE(result.diagnostics.empty());
+  }
+}
+
+TEST_F(IcsStoreTest, WorksOutEndsFromDtendDurationOrDefaults) {
+  constexpr std::int64_t kStart = 1772463600000;  // 2026-03-02T15:00:00Z
+  // Local midnight in New York (UTC-5) and the presented end of a 1-day event.
+  constexpr std::int64_t kMidnight = 1772427600000;
+  const struct {
+    std::string properties;
+    std::int64_t start;
+    std::int64_t end;
+    bool allDay;
+  } cases[] = {
+      {"DTSTART:20260302T150000Z\nDTEND:20260302T160000Z\n", kStart, kStart + 3600000, false},
+      {"DTSTART:20260302T150000Z\nDURATION:PT1H30M\n", kStart, kStart + 5400000, false},
+      {"DTSTART:20260302T150000Z\n", kStart, kStart, false},
+      {"DTSTART:20260302T150000Z\nDTEND;TZID=Europe/Berlin:20260302T170000\n", kStart,
+       kStart + 3600000, false},
+      {"DTSTART:20260302T150000Z\nDTEND:20260302T140000Z\n", kStart, kStart, false},
+      {"DTSTART;VALUE=DATE:20260302\n", kMidnight, kMidnight + 86399000, true},
+      {"DTSTART;VALUE=DATE:20260302\nDTEND;VALUE=DATE:20260302\n", kMidnight, kMidnight + 86399000,
+       true},
+      {"DTSTART;VALUE=DATE:20260302\nDTEND;VALUE=DATE:20260304\n", kMidnight,
+       kMidnight + 2 * 86400000 - 1000, true},
+      {"DTSTART;VALUE=DATE:20260302\nDURATION:P3D\n", kMidnight, kMidnight + 3 * 86400000 - 1000,
+       true},
+  };
+  for (const auto& c : cases) {
+    store_.write("cal/event.ics", calendarOf(eventOf(c.properties)));
+    const Query result = query(store_, kMonday, kMonday + 86400);
+    ASSERT_EQ(result.records.size(), 1u) << c.properties;
+    EXPECT_EQ(result.records[0].startsAt, c.start) << c.properties;
+    EXPECT_EQ(result.records[0].endsAt, c.end) << c.properties;
+    EXPECT_EQ(result.records[0].isAllDay, c.allDay) << c.properties;
+  }
+}
+
+TEST_F(IcsStoreTest, MatchesTheWindowByOverlap) {
+  constexpr double kTen = kMonday + 15 * 3600;  // 10:00 in New York
+  store_.write("cal/meeting.ics", calendarOf(eventOf("SUMMARY:meeting\nDTSTART:20260302T150000Z\n"
+                                                     "DTEND:20260302T160000Z\n")));
+  store_.write("cal/instant.ics",
+               calendarOf(eventOf("SUMMARY:instant\nDTSTART:20260302T150000Z\n")));
+  store_.write("cal/day.ics", calendarOf(eventOf("SUMMARY:day\nDTSTART;VALUE=DATE:20260301\n")));
+  const struct {
+    double start;
+    double end;
+    std::vector<std::string> titles;
+  } cases[] = {
+      {kTen - 60, kTen, {}},
+      {kTen, kTen + 1, {"instant", "meeting"}},
+      {kTen + 3599.999, kTen + 7200, {"meeting"}},
+      {kTen + 3600, kTen + 7200, {}},
+      {kTen + 1, kTen, {}},  // reversed
+      {kTen, kTen, {}},      // empty
+      // The all-day event of 1 March is shown ending at 23:59:59 but matched
+      // against the midnight that ends it (05:00Z on 2 March).
+      {kMonday + 5 * 3600 - 0.5, kMonday + 5 * 3600, {"day"}},
+      {kMonday + 5 * 3600, kMonday + 6 * 3600, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> titles;
+    for (const EventRecord& record : query(store_, c.start, c.end).records) {
+      titles.push_back(record.title);
+    }
+    EXPECT_EQ(titles, c.titles) << c.start - kTen << " .. " << c.end - kTen;
+  }
+}
+
+TEST_F(IcsStoreTest, ListsCalendarsOfTheLayoutInAStableOrder) {
+  const std::string atNine = "DTSTART:20260302T140000Z\nDTEND:20260302T150000Z\n";
+  store_.write("b/one.ics", calendarOf(eventOf("SUMMARY:b-one\n" + atNine)));
+  store_.write("a/two.ics", calendarOf(eventOf("SUMMARY:a-two\n" + atNine) +
+                                       eventOf("SUMMARY:a-two-second\n" + atNine)));
+  store_.write("a/one.ics", calendarOf(eventOf("SUMMARY:a-one\n" + atNine)));
+  store_.write("root.ics", calendarOf(eventOf("SUMMARY:root\nDTSTART:20260302T130000Z\n"
+                                              "DTEND:20260302T160000Z\n")));
+  store_.write("a/longer.ics", calendarOf(eventOf("SUMMARY:longer\nDTSTART:20260302T140000Z\n"
+                                                  "DTEND:20260302T170000Z\n")));
+  store_.write(".hidden/x.ics", calendarOf(eventOf("SUMMARY:hidden\n" + atNine)));
+  store_.write("a/notes.txt", calendarOf(eventOf("SUMMARY:not-ics\n" + atNine)));
+  store_.write("a/displayname", "Work\n");
+
+  const Query result = query(store_, kMonday, kMonday + 86400);
+  std::vector<std::string> titles;
+  for (const EventRecord& record : result.records) titles.push_back(record.title);
+  EXPECT_EQ(titles, (std::vector<std::string>{"root", "a-one", "a-two", "a-two-second", "b-one",
+                                              "longer"}));
+  EXPECT_TRUE(result.diagnostics.empty());
+}
+
+TEST_F(IcsStoreTest, AMissingRootIsAnEmptyStore) {
+  std::filesystem::remove_all(store_.root());
+  const Query result = query(store_, -1e12, 1e12);
+  EXPECT_TRUE(result.records.empty());
+  EXPECT_TRUE(result.diagnostics.empty());
+}
+
+TEST_F(IcsStoreTest, SkipsWhatItCannotUseAndSaysWhy) {
+  const std::string good = eventOf("SUMMARY:good\nDTSTART:20260302T150000Z\n");
+  store_.write("cal/good.ics", calendarOf(good));
+  store_.write("cal/garbage.ics", "\x01\x02 not a calendar \xff");
+  store_.write("cal/empty.ics", "");
+  store_.write("cal/mixed.ics",
+               calendarOf(eventOf("SUMMARY:no start\n") + good +
+                          eventOf("SUMMARY:bad date\nDTSTART:20260230T100000Z\n")));
+  store_.write("cal/zone.ics",
+               calendarOf(eventOf("SUMMARY:unknown zone\n"
+                                  "DTSTART;TZID=W. Europe Standard Time:20260302T100000\n")));
+  ASSERT_EQ(::mkfifo((store_.root() / "cal/fifo.ics").c_str(), 0600), 0);
+  std::filesystem::create_directory_symlink("loop", store_.root() / "loop");
+
+  const Query result = query(store_, kMonday, kMonday + 86400);
+  std::vector<std::string> titles;
+  for (const EventRecord& record : result.records) titles.push_back(record.title);
+  EXPECT_EQ(titles, (std::vector<std::string>{"good", "good", "unknown zone"}));
+
+  const std::string cal = store_.root().string() + "/cal/";
+  EXPECT_EQ(
+      result.diagnostics,
+      (std::vector<std::string>{
+          "quorvel-calendar: " + store_.root().string() +
+              "/loop: Too many levels of symbolic links",
+          "quorvel-calendar: " + cal + "empty.ics: holds no iCalendar data, skipped",
+          "quorvel-calendar: " + cal + "fifo.ics: not a regular file",
+          "quorvel-calendar: " + cal + "garbage.ics: holds no iCalendar data, skipped",
+          "quorvel-calendar: " + cal + "mixed.ics: event 1 has no start (DTSTART), skipped",
+          "quorvel-calendar: " + cal + "mixed.ics: event 3 has an invalid start (DTSTART), skipped",
+          "quorvel-calendar: " + cal +
+              "zone.ics: unknown time zone \"W. Europe Standard Time\", "
+              "its times are read as local time",
+      }));
+  // Read as New York time: 10:00 EST is 15:00Z.
+  EXPECT_EQ(result.records[2].startsAt, 1772463600000);
+}
+
+}  // namespace
+}  // namespace quorvel::calendar::ics
