@@ -1,11 +1,12 @@
-// The calendar access decision, handed from the platform's thread to the main
-// thread.
+// Asking for calendar access and handing the platform's decision, which comes
+// on a thread of the platform's choosing, to the main thread.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <optional>
 #include <semaphore>
+#include <string>
 
 #include "calendar/calendar.h"
 
@@ -18,9 +19,21 @@ struct AccessDecision {
   std::counting_semaphore<> sema{0};
   bool granted = false;
   std::optional<AccessError> authError;
-  // Set by the first delivery. Later deliveries are dropped: they would
-  // overwrite `granted` and `authError` while the main thread reads them.
+  // Set by the first delivery. A later one is dropped: it would overwrite
+  // `granted` and `authError` while the main thread reads them.
   std::atomic_flag delivered;
 };
+
+// The handler given to the platform: records the first decision (grant flag,
+// then error) and then signals `sema` once.
+AccessCompletion completionFor(std::shared_ptr<AccessDecision> decision);
+
+// Sends the run's one access request: the full-access form from macOS 14.0.0
+// on, the older form for events below it. No status query comes first.
+void requestAccess(Platform& platform, CalendarStore& store, AccessCompletion completion);
+
+// The line (without its line feed) that reports a refusal: the error's
+// description, or a fixed text when no error came.
+std::string refusalMessage(const AccessDecision& decision);
 
 }  // namespace quorvel::calendar

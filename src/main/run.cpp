@@ -38,6 +38,14 @@ int run(const std::vector<std::string>& args, calendar::Platform& platform,
   const std::unique_ptr<calendar::CalendarStore> store = platform.createStore();
   const auto access = std::make_shared<calendar::AccessDecision>();
 
+  // One request in every run, then wait as long as the decision takes.
+  calendar::requestAccess(platform, *store, calendar::completionFor(access));
+  access->sema.acquire();
+  if (!access->granted) {
+    writeLine(handles.error, calendar::refusalMessage(*access));
+    return kExitAccessRefused;
+  }
+
   // The times go to the store exactly as divided, unordered and unchecked.
   const calendar::Instant start{*startMs / 1000.0};
   const calendar::Instant end{*endMs / 1000.0};
