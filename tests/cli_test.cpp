@@ -1,6 +1,13 @@
 // The built tool, run as a host runs it.
+#include <pwd.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "support/process.h"
 #include "support/temp_store.h"
@@ -114,6 +121,62 @@ TEST(Cli, AFailedWriteIsNeverReportedAsSuccess) {
     EXPECT_EQ(result.status, 4) << c.reason;
     EXPECT_EQ(result.err, "quorvel-calendar: cannot write the events: " + c.reason + "\n");
   }
+}
+
+TEST(Cli, AStoreThatCannotBeReadRefusesAccess) {
+  const struct {
+    const char* what;
+    std::function<void(const TempStore&)> make;
+    std::string reason;
+  } cases[] = {
+      {"a plain file",
+       [](const TempStore& store) {
+         std::filesystem::remove(store.root());
+         std::ofstream(store.root()) << "not a folder";
+       },
+       "Not a directory"},
+      {"a symlink loop",
+       [](const TempStore& store) {
+         std::filesystem::remove(store.root());
+         std::filesystem::create_directory_symlink("calendars", store.root());
+       },
+       "Too many levels of symbolic links"},
+  };
+  for (const auto& c : cases) {
+    const TempStore store;
+    c.make(store);
+    const ProcessResult result = runTool({"0", "1"}, store);
+    EXPECT_EQ(result.status, 3) << c.what;
+    EXPECT_EQ(result.out, "") << c.what;
+    EXPECT_EQ(result.err,
+              "cannot read the calendar folder " + store.root().string() + ": " + c.reason + "\n")
+        << c.what;
+  }
+}
+
+// Permission bits don't bind root, so the tool runs as an unprivileged user.
+TEST(Cli, AFolderTheUserMayNotReadRefusesAccess) {
+  const TempStore store;
+  store.write("work/event.ics", "");
+  ProcessOptions options;
+  options.environment = {{"XDG_DATA_HOME", store.dataHome().string()}, {"TZ", "UTC"}};
+  if (::geteuid() == 0) {
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    options.userId = static_cast<int>(nobody->pw_uid);
+    options.groupId = static_cast<int>(nobody->pw_gid);
+  }
+  // A copy of the tool beside the store, where that user can run it whatever
+  // the permissions of the build folder.
+  const std::filesystem::path tool = store.dataHome() / "quorvel-calendar";
+  std::filesystem::copy_file(toolPath(), tool);
+  std::filesystem::permissions(store.dataHome(), std::filesystem::perms::all);
+  std::filesystem::permissions(store.root(), std::filesystem::perms::none);
+  const ProcessResult result = runProcess({tool.string(), "0", "1"}, options);
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "cannot read the calendar folder " + store.root().string() + ": Permission denied\n");
 }
 
 TEST(Cli, TheSampleStoreShowsItsEvents) {

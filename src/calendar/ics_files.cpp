@@ -1,5 +1,6 @@
 #include "calendar/ics_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +94,27 @@ std::variant<std::string, std::string> readRegularFile(const fs::path& path) {
   }
   contents.resize(filled);
   return Result(std::in_place_index<0>, std::move(contents));
+}
+
+std::optional<std::string> unreadableRoot(const fs::path& root) {
+  const auto failure = [&root](int error) -> std::optional<std::string> {
+    return "cannot read the calendar folder " + root.string() + ": " + std::strerror(error);
+  };
+  DIR* folder = ::opendir(root.c_str());
+  if (folder == nullptr) {
+    if (errno == ENOENT) return std::nullopt;  // absent: an empty store
+    return failure(errno);
+  }
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    if (::readdir(folder) != nullptr) continue;
+    error = errno;
+    break;
+  }
+  ::closedir(folder);
+  if (error != 0) return failure(error);
+  return std::nullopt;
 }
 
 std::vector<std::string> parseAddresses(const std::string& text) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -28,6 +29,10 @@ struct StoreLayout {
 // of *.ics files, and each *.ics file directly in it is a calendar of its own.
 // Names starting with a dot are left alone. A missing root is an empty store.
 StoreLayout listStore(const std::filesystem::path& root);
+
+// Why the store's root can't be read (it can't be opened or listed), or
+// nothing when it can, or when it is absent.
+std::optional<std::string> unreadableRoot(const std::filesystem::path& root);
 
 // The addresses in the text of an `addresses` file: one per line, blank lines
 // ignored, "mailto:" optional, compared without regard to case.

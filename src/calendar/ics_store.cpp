@@ -29,6 +29,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 
 #include "calendar/ics_event.h"
@@ -111,10 +113,10 @@ class IcsStore final : public CalendarStore {
       : root_(std::move(root)), diagnostics_(std::move(diagnostics)) {}
 
   void requestFullAccessToEvents(AccessCompletion completion) override {
-    completion(true, std::nullopt);
+    decideAccess(std::move(completion));
   }
   void requestAccess(EntityType, AccessCompletion completion) override {
-    completion(true, std::nullopt);
+    decideAccess(std::move(completion));
   }
 
   std::unique_ptr<Predicate> predicateForEvents(Instant start, Instant end) override {
@@ -151,6 +153,25 @@ class IcsStore final : public CalendarStore {
   }
 
  private:
+  // Access is granted when the store can be read, and the decision comes on
+  // a thread of the store's own, as the system calendar delivers it. The
+  // threads are joined when the store goes.
+  void decideAccess(AccessCompletion completion) {
+    auto decide = [root = root_, completion = std::move(completion)] {
+      const std::optional<std::string> problem = unreadableRoot(root);
+      if (problem) {
+        completion(false, AccessError{*problem});
+      } else {
+        completion(true, std::nullopt);
+      }
+    };
+    try {
+      deciders_.emplace_back(decide);
+    } catch (const std::system_error&) {
+      decide();  // no thread to be had: decide here instead
+    }
+  }
+
   void report(const std::string& line) {
     if (diagnostics_) diagnostics_("quorvel-calendar: " + line);
   }
@@ -176,6 +197,7 @@ class IcsStore final : public CalendarStore {
 
   const fs::path root_;
   const Diagnostics diagnostics_;
+  std::vector<std::jthread> deciders_;  // last, so joined before the rest goes
 };
 
 }  // namespace
