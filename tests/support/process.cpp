@@ -62,7 +62,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
   int pipeFds[2] = {-1, -1};
   if (options.output == StdoutMode::full) outFd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   if (options.output == StdoutMode::brokenPipe) {
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
+    if (::pipe(pipeFds) != 0) throw std::runtime_error("no pipe");
+    ::fcntl(pipeFds[1], F_SETFD, FD_CLOEXEC);
     ::close(pipeFds[0]);
     outFd = pipeFds[1];
   }
