@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "calendar/ics_recurrence.h"
 #include "calendar/ics_time.h"
 
 namespace quorvel::calendar::ics {
@@ -27,22 +28,46 @@ struct Duration {
   std::int64_t seconds = 0;
 };
 
+// An RDATE: a start, or a period with its own end or length.
+struct RecurrenceDate {
+  TimeValue start;
+  std::optional<TimeValue> end;
+  std::optional<Duration> duration;
+};
+
 struct Attendee {
   std::string address;      // without "mailto:"
   std::int64_t status = 1;  // participation status code; NEEDS-ACTION when unknown
 };
 
 struct VEvent {
+  int number = 0;  // place among the text's VEVENTs, from 1
   TimeValue start;
   std::optional<TimeValue> end;
   std::optional<Duration> duration;
   std::optional<std::string> title;
   std::int64_t availability = 0;
   std::optional<std::vector<Attendee>> attendees;  // empty without any ATTENDEE
+
+  std::string uid;
+  // Set on an override: the original start of the occurrence it replaces.
+  std::optional<TimeValue> recurrenceId;
+  std::vector<RecurrenceRule> rules;  // the usable RRULEs
+  std::vector<RecurrenceDate> dates;  // RDATEs
+  std::vector<TimeValue> exceptions;  // EXDATEs
+
+  bool recurs() const { return !rules.empty() || !dates.empty(); }
 };
 
 // What one occurrence shows of its event. Occurrences of one event share it.
 struct EventDetails {
+  // An RDATE: a start, or a period with its own end or length.
+  struct RecurrenceDate {
+    TimeValue start;
+    std::optional<TimeValue> end;
+    std::optional<Duration> duration;
+  };
+
   struct Attendee {
     bool isCurrentUser = false;
     std::int64_t status = 0;

@@ -1,7 +1,20 @@
+// libical parses the text; everything used afterwards is copied out into
+// plain data (ics_event.h), so that no libical type or ownership rule leaves
+// this file.
+//
+// Around libical 3.0:
+// - Lines are handed to its parser by a reader of our own. Its string reader
+//   searches for the end of the line again for every 80-byte piece, which
+//   makes one long line cost quadratic time (2 s for a 5 MB line).
+// - Components nested deeper than kMaxDepth refuse the file before parsing:
+//   libical frees a tree recursively, so a deep enough one overflows the stack.
+// - A TZID is resolved against the file's VTIMEZONEs, then the system's tz
+//   database; libical's own lookup silently reads an unknown TZID as UTC.
 #include "calendar/ics_parse.h"
 
 #include <libical/ical.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -10,10 +23,16 @@
 namespace quorvel::calendar::ics {
 namespace {
 
+constexpr int kMaxDepth = 64;
+
 struct ComponentDeleter {
   void operator()(icalcomponent* component) const { icalcomponent_free(component); }
 };
 using ComponentPtr = std::unique_ptr<icalcomponent, ComponentDeleter>;
+
+struct ParserDeleter {
+  void operator()(icalparser* parser) const { icalparser_free(parser); }
+};
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
@@ -26,6 +45,90 @@ std::string_view withoutMailto(std::string_view address) {
     address.remove_prefix(kScheme.size());
   }
   return address;
+}
+
+// How deeply BEGIN and END lines nest components, reading content lines as
+// libical does: a line break followed by a space or tab continues the line.
+int nestingDepth(std::string_view text) {
+  int depth = 0;
+  int deepest = 0;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    // The property name: unfolded bytes up to ':' or ';', enough to tell
+    // BEGIN and END apart from everything else.
+    char name[8];
+    std::size_t length = 0;
+    bool nameEnded = false;
+    for (;;) {
+      if (pos >= text.size()) break;
+      const char c = text[pos];
+      if (c == '\n' || c == '\r') {
+        std::size_t after = pos + 1;
+        if (c == '\r' && after < text.size() && text[after] == '\n') ++after;
+        if (after < text.size() && (text[after] == ' ' || text[after] == '\t')) {
+          pos = after + 1;  // a fold: the line goes on
+          continue;
+        }
+        break;
+      }
+      if (!nameEnded) {
+        if (c == ':' || c == ';') {
+          nameEnded = true;
+        } else if (length < sizeof name) {
+          name[length++] = c;
+        } else {
+          nameEnded = true;  // longer than any name of interest
+          length = sizeof name;
+        }
+      }
+      if (nameEnded) {
+        // Skip to the end of this physical line.
+        const void* newline = std::memchr(text.data() + pos, '\n', text.size() - pos);
+        pos = newline != nullptr ? static_cast<const char*>(newline) - text.data() : text.size();
+        if (pos > 0 && text[pos - 1] == '\r') --pos;
+        continue;
+      }
+      ++pos;
+    }
+    const std::string_view found(name, length);
+    if (equalsIgnoringCase(found, "BEGIN")) {
+      deepest = std::max(deepest, ++depth);
+    } else if (equalsIgnoringCase(found, "END") && depth > 0) {
+      --depth;
+    }
+    // Past the line break.
+    if (pos < text.size() && text[pos] == '\r') ++pos;
+    if (pos < text.size() && text[pos] == '\n') ++pos;
+  }
+  return deepest;
+}
+
+// Hands the text to libical's parser a piece at a time, as fgets would, but
+// looking for the end of the line only within the piece.
+struct TextReader {
+  const char* next;
+  const char* end;
+
+  static char* read(char* out, std::size_t size, void* data) {
+    auto* reader = static_cast<TextReader*>(data);
+    if (reader->next == reader->end || size < 2) return nullptr;
+    std::size_t length = std::min<std::size_t>(size - 1, reader->end - reader->next);
+    if (const void* newline = std::memchr(reader->next, '\n', length)) {
+      length = static_cast<const char*>(newline) - reader->next + 1;
+    }
+    std::memcpy(out, reader->next, length);
+    out[length] = '\0';
+    reader->next += length;
+    return out;
+  }
+};
+
+icalcomponent* parseText(const std::string& text) {
+  const std::unique_ptr<icalparser, ParserDeleter> parser(icalparser_new());
+  if (!parser) return nullptr;
+  TextReader reader{text.data(), text.data() + text.size()};
+  icalparser_set_gen_data(parser.get(), &reader);
+  return icalparser_parse(parser.get(), &TextReader::read);
 }
 
 // A zone libical knows, either from a VTIMEZONE in the text or from the
@@ -45,7 +148,8 @@ class IcalZone final : public Zone {
     time.second = civil.second;
     time.zone = icaltimezone_get_utc_timezone();
     int isDaylight = 0;
-    return icaltimezone_get_utc_offset_of_utc_time(zone_, &time, &isDaylight);
+    const std::int64_t offset = icaltimezone_get_utc_offset_of_utc_time(zone_, &time, &isDaylight);
+    return std::clamp(offset, -kMaxUtcOffset, kMaxUtcOffset);
   }
 
  private:
@@ -88,6 +192,38 @@ const Zone* systemZone(const std::string& tzid) {
   return entry.get();
 }
 
+Frequency frequencyOf(icalrecurrencetype_frequency frequency) {
+  switch (frequency) {
+    case ICAL_SECONDLY_RECURRENCE:
+      return Frequency::secondly;
+    case ICAL_MINUTELY_RECURRENCE:
+      return Frequency::minutely;
+    case ICAL_HOURLY_RECURRENCE:
+      return Frequency::hourly;
+    case ICAL_DAILY_RECURRENCE:
+      return Frequency::daily;
+    case ICAL_WEEKLY_RECURRENCE:
+      return Frequency::weekly;
+    case ICAL_MONTHLY_RECURRENCE:
+      return Frequency::monthly;
+    default:
+      return Frequency::yearly;
+  }
+}
+
+// libical's weekdays run from Sunday (1) to Saturday (7); ours from Monday (0).
+int weekdayOf(icalrecurrencetype_weekday weekday) { return (static_cast<int>(weekday) + 5) % 7; }
+
+template <std::size_t N>
+std::vector<int> listOf(const short (&values)[N]) {
+  std::vector<int> list;
+  for (const short value : values) {
+    if (value == ICAL_RECURRENCE_ARRAY_MAX) break;
+    list.push_back(value);
+  }
+  return list;
+}
+
 // Everything one text's events are read against: the VCALENDAR they sit in
 // (for its VTIMEZONEs) and the zones resolved so far.
 class Reader {
@@ -114,8 +250,10 @@ class Reader {
 
  private:
   void readEvent(icalcomponent* component);
+  void readRecurrence(icalcomponent* component, VEvent& event, const std::string& which);
   void problem(std::string text) { result_.problems.push_back(std::move(text)); }
   const Zone* zoneFor(const char* tzid);
+  std::optional<TimeValue> timeOf(icaltimetype time, icalproperty* property);
   std::optional<TimeValue> timeOf(icalproperty* property);
 
   ParsedCalendar& result_;
@@ -142,13 +280,10 @@ const Zone* Reader::zoneFor(const char* tzid) {
   return zone;
 }
 
-std::optional<TimeValue> Reader::timeOf(icalproperty* property) {
-  const icalvalue* value = icalproperty_get_value(property);
-  if (value == nullptr) return std::nullopt;
-  const icalvalue_kind kind = icalvalue_isa(value);
-  if (kind != ICAL_DATE_VALUE && kind != ICAL_DATETIME_VALUE) return std::nullopt;
-  const icaltimetype time =
-      kind == ICAL_DATE_VALUE ? icalvalue_get_date(value) : icalvalue_get_datetime(value);
+// A DATE or DATE-TIME with the zone its property names; nothing when the
+// value isn't a real date.
+std::optional<TimeValue> Reader::timeOf(icaltimetype time, icalproperty* property) {
+  if (icaltime_is_null_time(time)) return std::nullopt;
   const CivilTime civil{time.year, time.month, time.day, time.hour, time.minute, time.second};
   if (!isValidCivil(civil)) return std::nullopt;
   TimeValue result;
@@ -165,6 +300,19 @@ std::optional<TimeValue> Reader::timeOf(icalproperty* property) {
     result.zone = &localZone();
   }
   return result;
+}
+
+std::optional<TimeValue> Reader::timeOf(icalproperty* property) {
+  const icalvalue* value = icalproperty_get_value(property);
+  if (value == nullptr) return std::nullopt;
+  switch (icalvalue_isa(value)) {
+    case ICAL_DATE_VALUE:
+      return timeOf(icalvalue_get_date(value), property);
+    case ICAL_DATETIME_VALUE:
+      return timeOf(icalvalue_get_datetime(value), property);
+    default:
+      return std::nullopt;
+  }
 }
 
 std::int64_t availabilityOf(icalcomponent* component) {
@@ -207,11 +355,125 @@ std::int64_t participantStatusOf(icalproperty* attendee) {
   }
 }
 
-void Reader::readEvent(icalcomponent* component) {
-  ++eventNumber_;
-  VEvent event;
+Duration durationOf(const icaldurationtype& d) {
+  const std::int64_t sign = d.is_neg ? -1 : 1;
+  return Duration{sign * (std::int64_t{d.weeks} * 7 + d.days),
+                  sign * (std::int64_t{d.hours} * 3600 + std::int64_t{d.minutes} * 60 + d.seconds)};
+}
 
+// The rule's parts, with UNTIL read against the event's start; nothing, and
+// why in `why`, when the rule can't be used.
+std::optional<RecurrenceRule> ruleOf(const icalrecurrencetype& recur, const TimeValue& start,
+                                     std::string& why) {
+  why = "is invalid";
+  if (recur.freq == ICAL_NO_RECURRENCE) return std::nullopt;
+  if (recur.rscale != nullptr && !equalsIgnoringCase(recur.rscale, "GREGORIAN")) {
+    why = "uses a calendar other than the Gregorian one";
+    return std::nullopt;
+  }
+  RecurrenceRule rule;
+  rule.frequency = frequencyOf(recur.freq);
+  rule.interval = recur.interval;
+  if (recur.count > 0) rule.count = recur.count;
+  if (!icaltime_is_null_time(recur.until)) {
+    const CivilTime until{recur.until.year, recur.until.month,  recur.until.day,
+                          recur.until.hour, recur.until.minute, recur.until.second};
+    if (!isValidCivil(until)) return std::nullopt;
+    if (recur.until.is_date) {
+      rule.untilWall = wallSeconds(until);
+      rule.untilIsDate = true;
+    } else if (icaltime_is_utc(recur.until)) {
+      rule.untilUtc = wallSeconds(until);
+    } else {
+      rule.untilWall = wallSeconds(until);  // floating: the event's own wall clock
+    }
+  }
+  rule.bySecond = listOf(recur.by_second);
+  rule.byMinute = listOf(recur.by_minute);
+  rule.byHour = listOf(recur.by_hour);
+  for (const int day : listOf(recur.by_day)) {
+    const auto weekday = icalrecurrencetype_day_day_of_week(static_cast<short>(day));
+    if (weekday == ICAL_NO_WEEKDAY) return std::nullopt;
+    rule.byDay.push_back(
+        {weekdayOf(weekday), icalrecurrencetype_day_position(static_cast<short>(day))});
+  }
+  rule.byMonthDay = listOf(recur.by_month_day);
+  rule.byYearDay = listOf(recur.by_year_day);
+  rule.byWeekNo = listOf(recur.by_week_no);
+  for (const int month : listOf(recur.by_month)) {
+    if (icalrecurrencetype_month_is_leap(static_cast<short>(month))) return std::nullopt;
+    rule.byMonth.push_back(icalrecurrencetype_month_month(static_cast<short>(month)));
+  }
+  rule.bySetPos = listOf(recur.by_set_pos);
+  rule.weekStart = recur.week_start == ICAL_NO_WEEKDAY ? 0 : weekdayOf(recur.week_start);
+  if (const auto problem = ruleProblem(rule, start.isDate)) {
+    why = *problem;
+    return std::nullopt;
+  }
+  return rule;
+}
+
+void Reader::readRecurrence(icalcomponent* component, VEvent& event, const std::string& which) {
+  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_RRULE_PROPERTY);
+       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_RRULE_PROPERTY)) {
+    const icalvalue* value = icalproperty_get_value(p);
+    std::string why = "is invalid";
+    std::optional<RecurrenceRule> rule;
+    if (value != nullptr && icalvalue_isa(value) == ICAL_RECUR_VALUE) {
+      rule = ruleOf(icalvalue_get_recur(value), event.start, why);
+    }
+    if (rule) {
+      event.rules.push_back(std::move(*rule));
+    } else {
+      problem(which + " has a recurrence rule (RRULE) that " + why + ", ignored");
+    }
+  }
+  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_RDATE_PROPERTY);
+       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_RDATE_PROPERTY)) {
+    const icalvalue* value = icalproperty_get_value(p);
+    std::optional<RecurrenceDate> date;
+    if (value != nullptr && icalvalue_isa(value) == ICAL_PERIOD_VALUE) {
+      const icalperiodtype period = icalvalue_get_period(value);
+      if (const auto start = timeOf(period.start, p)) {
+        date = RecurrenceDate{*start, timeOf(period.end, p), std::nullopt};
+        if (!date->end && !icaldurationtype_is_null_duration(period.duration)) {
+          date->duration = durationOf(period.duration);
+        }
+      }
+    } else if (value != nullptr && icalvalue_isa(value) == ICAL_DATETIMEPERIOD_VALUE) {
+      const icaldatetimeperiodtype rdate = icalvalue_get_datetimeperiod(value);
+      if (const auto start = timeOf(rdate.time, p)) {
+        date = RecurrenceDate{*start, std::nullopt, std::nullopt};
+      } else if (const auto periodStart = timeOf(rdate.period.start, p)) {
+        date = RecurrenceDate{*periodStart, timeOf(rdate.period.end, p), std::nullopt};
+        if (!date->end && !icaldurationtype_is_null_duration(rdate.period.duration)) {
+          date->duration = durationOf(rdate.period.duration);
+        }
+      }
+    } else if (auto time = timeOf(p)) {
+      date = RecurrenceDate{*time, std::nullopt, std::nullopt};
+    }
+    if (date) {
+      event.dates.push_back(std::move(*date));
+    } else {
+      problem(which + " has an invalid extra date (RDATE), ignored");
+    }
+  }
+  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_EXDATE_PROPERTY);
+       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_EXDATE_PROPERTY)) {
+    if (auto time = timeOf(p)) {
+      event.exceptions.push_back(*time);
+    } else {
+      problem(which + " has an invalid exception date (EXDATE), ignored");
+    }
+  }
+}
+
+void Reader::readEvent(icalcomponent* component) {
+  VEvent event;
+  event.number = ++eventNumber_;
   const std::string which = "event " + std::to_string(eventNumber_);
+
   icalproperty* dtstart = icalcomponent_get_first_property(component, ICAL_DTSTART_PROPERTY);
   if (dtstart == nullptr) {
     problem(which + " has no start (DTSTART), skipped");
@@ -230,12 +492,7 @@ void Reader::readEvent(icalcomponent* component) {
   } else if (icalproperty* duration =
                  icalcomponent_get_first_property(component, ICAL_DURATION_PROPERTY)) {
     const icaldurationtype d = icalproperty_get_duration(duration);
-    if (!icaldurationtype_is_bad_duration(d)) {
-      const std::int64_t sign = d.is_neg ? -1 : 1;
-      event.duration = Duration{
-          sign * (std::int64_t{d.weeks} * 7 + d.days),
-          sign * (std::int64_t{d.hours} * 3600 + std::int64_t{d.minutes} * 60 + d.seconds)};
-    }
+    if (!icaldurationtype_is_bad_duration(d)) event.duration = durationOf(d);
   }
 
   if (icalproperty* summary = icalcomponent_get_first_property(component, ICAL_SUMMARY_PROPERTY)) {
@@ -253,6 +510,17 @@ void Reader::readEvent(icalcomponent* component) {
         std::string(withoutMailto(address != nullptr ? address : "")), participantStatusOf(p)});
   }
 
+  if (icalproperty* uid = icalcomponent_get_first_property(component, ICAL_UID_PROPERTY)) {
+    const char* text = icalproperty_get_uid(uid);
+    event.uid = text != nullptr ? text : "";
+  }
+  if (icalproperty* id = icalcomponent_get_first_property(component, ICAL_RECURRENCEID_PROPERTY)) {
+    event.recurrenceId = timeOf(id);
+    if (!event.recurrenceId) problem(which + " has an invalid RECURRENCE-ID, ignored");
+  }
+  // An override stands for one occurrence: rules on it are not expanded.
+  if (!event.recurrenceId) readRecurrence(component, event, which);
+
   result_.events.push_back(std::move(event));
 }
 
@@ -260,7 +528,12 @@ void Reader::readEvent(icalcomponent* component) {
 
 ParsedCalendar parseCalendar(const std::string& text) {
   ParsedCalendar result;
-  ComponentPtr root(icalparser_parse_string(text.c_str()));
+  if (nestingDepth(text) > kMaxDepth) {
+    result.problems.push_back("nests components more than " + std::to_string(kMaxDepth) +
+                              " deep, skipped");
+    return result;
+  }
+  ComponentPtr root(parseText(text));
   if (!root) {
     result.problems.emplace_back("holds no iCalendar data, skipped");
     return result;
@@ -291,6 +564,14 @@ ParsedCalendar parseCalendar(const std::string& text) {
   };
   result.zones = std::make_shared<Keep>(Keep{std::move(root), std::move(reader.ownZones)});
   return result;
+}
+
+std::optional<RecurrenceRule> ruleFromText(const std::string& text, const TimeValue& start) {
+  icalrecurrencetype recur = icalrecurrencetype_from_string(text.c_str());
+  std::string why;
+  std::optional<RecurrenceRule> rule = ruleOf(recur, start, why);
+  if (recur.rscale != nullptr) icalmemory_free_buffer(recur.rscale);
+  return rule;
 }
 
 }  // namespace quorvel::calendar::ics

@@ -24,4 +24,8 @@ struct ParsedCalendar {
 // problem; text that holds no iCalendar data at all gives one problem.
 ParsedCalendar parseCalendar(const std::string& text);
 
+// An RRULE value such as "FREQ=WEEKLY;BYDAY=FR;COUNT=3" for an event that
+// starts at `start`; nothing when it can't be used.
+std::optional<RecurrenceRule> ruleFromText(const std::string& text, const TimeValue& start);
+
 }  // namespace quorvel::calendar::ics

@@ -29,13 +29,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <system_error>
 #include <thread>
 #include <unordered_set>
 
 #include "calendar/ics_event.h"
+#include "calendar/ics_expand.h"
 #include "calendar/ics_files.h"
-#include "calendar/ics_parse.h"
 
 namespace quorvel::calendar::ics {
 namespace fs = std::filesystem;
@@ -85,28 +86,6 @@ class IcsPredicate final : public Predicate {
   const Window window;
 };
 
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-std::shared_ptr<const EventDetails> detailsOf(
-    const VEvent& event, const std::unordered_set<std::string>& userAddresses) {
-  auto details = std::make_shared<EventDetails>();
-  details->title = event.title;
-  details->isAllDay = event.start.isDate;
-  details->availability = event.availability;
-  if (event.attendees) {
-    details->attendees.emplace();
-    for (const Attendee& attendee : *event.attendees) {
-      details->attendees->push_back(EventDetails::Attendee{
-          userAddresses.contains(lowerCase(attendee.address)), attendee.status});
-    }
-  }
-  return details;
-}
-
 class IcsStore final : public CalendarStore {
  public:
   IcsStore(fs::path root, Diagnostics diagnostics)
@@ -124,9 +103,9 @@ class IcsStore final : public CalendarStore {
   }
 
   Events eventsMatching(const Predicate& predicate) override {
-    const Window window = static_cast<const IcsPredicate&>(predicate).window;
-    // An empty, reversed or not-a-number window holds nothing.
-    if (!(window.start < window.end)) return {};
+    const std::optional<Window> window =
+        searchWindow(static_cast<const IcsPredicate&>(predicate).window);
+    if (!window) return {};
 
     const StoreLayout layout = listStore(root_);
     for (const std::string& problem : layout.problems) report(problem);
@@ -136,7 +115,7 @@ class IcsStore final : public CalendarStore {
       const std::unordered_set<std::string> userAddresses(calendar.userAddresses.begin(),
                                                           calendar.userAddresses.end());
       for (const fs::path& file : calendar.files) {
-        collectFromFile(file, window, userAddresses, found);
+        collectFromFile(file, *window, userAddresses, found);
       }
     }
 
@@ -184,15 +163,9 @@ class IcsStore final : public CalendarStore {
       report(file.string() + ": " + *why);
       return;
     }
-    const ParsedCalendar parsed = parseCalendar(std::get<0>(contents));
-    for (const std::string& problem : parsed.problems) report(file.string() + ": " + problem);
-    for (const VEvent& event : parsed.events) {
-      const Length length = lengthOf(event);
-      Occurrence occurrence = occurrenceAt(event, length, event.start.wall, nullptr);
-      if (!overlaps(window, occurrence.start, occurrence.coveredTo)) continue;
-      occurrence.details = detailsOf(event, userAddresses);
-      found.push_back(std::move(occurrence));
-    }
+    TextEvents events = eventsInText(std::get<0>(contents), window, userAddresses);
+    for (const std::string& problem : events.problems) report(file.string() + ": " + problem);
+    std::move(events.occurrences.begin(), events.occurrences.end(), std::back_inserter(found));
   }
 
   const fs::path root_;

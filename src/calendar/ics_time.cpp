@@ -1,5 +1,6 @@
 #include "calendar/ics_time.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <mutex>
@@ -24,7 +25,7 @@ class LocalZone final : public Zone {
     const std::time_t t = static_cast<std::time_t>(utcSeconds);
     std::tm fields{};
     if (localtime_r(&t, &fields) == nullptr) return 0;
-    return fields.tm_gmtoff;
+    return std::clamp<std::int64_t>(fields.tm_gmtoff, -kMaxUtcOffset, kMaxUtcOffset);
   }
 };
 

@@ -12,6 +12,11 @@ namespace quorvel::calendar::ics {
 
 inline constexpr std::int64_t kSecondsPerDay = 86400;
 
+// No zone is further than this from UTC; offsets beyond it (only a malformed
+// VTIMEZONE has them) are cut to it, so that every search around a wall-clock
+// time can rely on the bound.
+inline constexpr std::int64_t kMaxUtcOffset = 18 * 3600;
+
 struct CivilTime {
   int year = 1970;
   int month = 1;  // 1..12

@@ -1,0 +1,227 @@
+#include "calendar/ics_expand.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "calendar/ics_parse.h"
+
+namespace quorvel::calendar::ics {
+namespace {
+
+constexpr double kFirstSecond = -62135596800.0;  // 0001-01-01T00:00:00Z
+constexpr double kEndSecond = 253402300800.0;    // 10000-01-01T00:00:00Z
+constexpr double kFourYears = 1461.0 * 86400.0;
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::shared_ptr<const EventDetails> detailsOf(
+    const VEvent& event, const std::unordered_set<std::string>& userAddresses) {
+  auto details = std::make_shared<EventDetails>();
+  details->title = event.title;
+  details->isAllDay = event.start.isDate;
+  details->availability = event.availability;
+  if (event.attendees) {
+    details->attendees.emplace();
+    for (const Attendee& attendee : *event.attendees) {
+      details->attendees->push_back(EventDetails::Attendee{
+          userAddresses.contains(lowerCase(attendee.address)), attendee.status});
+    }
+  }
+  return details;
+}
+
+// A time value as a wall-clock time in the event's zone.
+std::int64_t wallIn(const TimeValue& event, const TimeValue& value) {
+  if (value.isDate && !event.isDate) {
+    return value.wall + (event.wall - startOfDay(event.wall));  // the event's time of day
+  }
+  if (event.isDate) return startOfDay(value.wall);
+  if (value.zone == event.zone) return value.wall;
+  return toWall(*event.zone, toUtc(*value.zone, value.wall));
+}
+
+// One candidate start, with the length of an RDATE period when it has one.
+struct Candidate {
+  std::int64_t wall;
+  std::optional<Length> length;
+};
+
+// Merges the event's own start, its RDATEs and its rules' expansions into
+// one increasing series of starts, without repeats.
+class Starts {
+ public:
+  Starts(const VEvent& event, std::int64_t fromWall) {
+    dates_.push_back({event.start.wall, std::nullopt});
+    for (const RecurrenceDate& date : event.dates) {
+      Candidate candidate{wallIn(event.start, date.start), std::nullopt};
+      if (date.end || date.duration) {
+        VEvent period;
+        period.start = event.start;
+        period.start.wall = candidate.wall;
+        if (date.end) {
+          period.end = *date.end;
+          period.end->wall = wallIn(event.start, *date.end);
+          period.end->zone = event.start.zone;
+        }
+        period.duration = date.duration;
+        candidate.length = lengthOf(period);
+      }
+      dates_.push_back(candidate);
+    }
+    std::stable_sort(dates_.begin(), dates_.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.wall < b.wall; });
+    for (const RecurrenceRule& rule : event.rules) {
+      rules_.emplace_back(rule, event.start.wall, event.start.isDate, fromWall, *event.start.zone);
+      heads_.push_back(rules_.back().next());
+    }
+  }
+
+  std::optional<Candidate> next() {
+    for (;;) {
+      std::optional<Candidate> best;
+      if (nextDate_ < dates_.size()) best = dates_[nextDate_];
+      for (const auto& head : heads_) {
+        if (head && (!best || *head < best->wall)) best = Candidate{*head, std::nullopt};
+      }
+      if (!best) return std::nullopt;
+      // Take this start from every series that has it.
+      while (nextDate_ < dates_.size() && dates_[nextDate_].wall == best->wall) ++nextDate_;
+      for (std::size_t i = 0; i < heads_.size(); ++i) {
+        while (heads_[i] && *heads_[i] == best->wall) heads_[i] = rules_[i].next();
+      }
+      if (last_ && best->wall <= *last_) continue;
+      last_ = best->wall;
+      return best;
+    }
+  }
+
+  bool budgetSpent() const {
+    return std::any_of(rules_.begin(), rules_.end(),
+                       [](const RuleExpansion& rule) { return rule.budgetSpent(); });
+  }
+
+ private:
+  std::vector<Candidate> dates_;
+  std::size_t nextDate_ = 0;
+  std::vector<RuleExpansion> rules_;
+  std::vector<std::optional<std::int64_t>> heads_;
+  std::optional<std::int64_t> last_;
+};
+
+class Expander {
+ public:
+  Expander(const Window& window, const std::unordered_set<std::string>& userAddresses,
+           TextEvents& result)
+      : window_(window), userAddresses_(userAddresses), result_(result) {}
+
+  // An override, or an event that stands alone.
+  void addSingle(const VEvent& event) {
+    const Occurrence occurrence = occurrenceAt(event, lengthOf(event), event.start.wall, nullptr);
+    if (overlaps(window_, occurrence.start, occurrence.coveredTo)) {
+      result_.occurrences.push_back(occurrence);
+      result_.occurrences.back().details = detailsOf(event, userAddresses_);
+    }
+  }
+
+  // An event with its recurrence set, less its exceptions and the
+  // occurrences that its overrides replace.
+  void addSeries(const VEvent& event, const std::vector<const VEvent*>& overrides,
+                 const std::string& which) {
+    const Length length = lengthOf(event);
+    // Starts that can reach into the window, with room for any zone offset.
+    const std::int64_t slack = kMaxUtcOffset + 3600;
+    const auto fromWall =
+        static_cast<std::int64_t>(std::floor(window_.start)) - length.wall - length.exact - slack;
+    const auto toWall = static_cast<std::int64_t>(std::ceil(window_.end)) + slack;
+
+    std::vector<std::int64_t> removed;
+    for (const TimeValue& exception : event.exceptions) {
+      removed.push_back(wallIn(event.start, exception));
+    }
+    for (const VEvent* override : overrides) {
+      removed.push_back(wallIn(event.start, *override->recurrenceId));
+    }
+    std::sort(removed.begin(), removed.end());
+
+    const bool fine = std::any_of(event.rules.begin(), event.rules.end(), [](const auto& rule) {
+      return rule.frequency < Frequency::daily;
+    });
+    std::shared_ptr<const EventDetails> details;
+    int listed = 0;
+    Starts starts(event, fromWall);
+    while (const std::optional<Candidate> candidate = starts.next()) {
+      if (candidate->wall > toWall) break;
+      if (std::binary_search(removed.begin(), removed.end(), candidate->wall)) continue;
+      Occurrence occurrence =
+          occurrenceAt(event, candidate->length.value_or(length), candidate->wall, nullptr);
+      if (!overlaps(window_, occurrence.start, occurrence.coveredTo)) continue;
+      if (fine && listed == kMaxFineOccurrences) {
+        result_.problems.push_back(which + " repeats more often than daily; only its first " +
+                                   std::to_string(kMaxFineOccurrences) +
+                                   " occurrences in the window are listed");
+        return;
+      }
+      if (!details) details = detailsOf(event, userAddresses_);
+      occurrence.details = details;
+      result_.occurrences.push_back(std::move(occurrence));
+      ++listed;
+    }
+    if (starts.budgetSpent()) {
+      result_.problems.push_back(which +
+                                 " has a recurrence too costly to follow to the window; "
+                                 "occurrences after that point are not listed");
+    }
+  }
+
+ private:
+  const Window& window_;
+  const std::unordered_set<std::string>& userAddresses_;
+  TextEvents& result_;
+};
+
+}  // namespace
+
+std::optional<Window> searchWindow(const Window& requested) {
+  if (!(requested.start < requested.end)) return std::nullopt;
+  const double start = std::max(requested.start, kFirstSecond);
+  double end = std::min(requested.end, kEndSecond);
+  if (!(start < end)) return std::nullopt;
+  end = std::min(end, start + kFourYears);
+  return Window{start, end};
+}
+
+TextEvents eventsInText(const std::string& text, const Window& requested,
+                        const std::unordered_set<std::string>& userAddresses) {
+  TextEvents result;
+  const std::optional<Window> window = searchWindow(requested);
+  if (!window) return result;
+
+  const ParsedCalendar parsed = parseCalendar(text);
+  result.problems = parsed.problems;
+
+  std::unordered_map<std::string_view, std::vector<const VEvent*>> overrides;
+  for (const VEvent& event : parsed.events) {
+    if (event.recurrenceId) overrides[event.uid].push_back(&event);
+  }
+
+  Expander expander(*window, userAddresses, result);
+  static const std::vector<const VEvent*> kNone;
+  for (const VEvent& event : parsed.events) {
+    const auto own = overrides.find(event.uid);
+    const bool alone = !event.recurs() && event.exceptions.empty() && own == overrides.end();
+    if (event.recurrenceId || alone) {
+      expander.addSingle(event);
+    } else {
+      expander.addSeries(event, own != overrides.end() ? own->second : kNone,
+                         "event " + std::to_string(event.number));
+    }
+  }
+  return result;
+}
+
+}  // namespace quorvel::calendar::ics

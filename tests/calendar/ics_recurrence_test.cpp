@@ -1,0 +1,343 @@
+// Recurrence as the store presents it: every occurrence in the window an event
+// of its own. Expected instants are worked out by hand from the calendar and
+// the zones' offsets, written as UTC; each table says which offsets apply.
+#include "calendar/ics_recurrence.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+
+#include "calendar/ics_expand.h"
+#include "calendar/ics_parse.h"
+#include "support/temp_store.h"
+#include "support/time_zone.h"
+
+namespace quorvel::calendar::ics {
+namespace {
+
+using testing::calendarOf;
+using testing::ScopedTimeZone;
+
+// Seconds since the epoch of a UTC time written "2026-03-09T13:00".
+std::int64_t utc(const char* text) {
+  std::tm fields{};
+  std::sscanf(text, "%d-%d-%dT%d:%d", &fields.tm_year, &fields.tm_mon, &fields.tm_mday,
+              &fields.tm_hour, &fields.tm_min);
+  fields.tm_year -= 1900;
+  fields.tm_mon -= 1;
+  return timegm(&fields);
+}
+
+struct Span {
+  std::int64_t start;
+  std::int64_t end;
+  std::string title;
+  bool operator==(const Span&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Span& span) {
+  return out << span.start << ".." << span.end << " " << span.title;
+}
+
+struct Listed {
+  std::vector<Span> spans;
+  std::vector<std::string> problems;
+};
+
+Listed listed(const std::string& events, const char* from, const char* to) {
+  const TextEvents found =
+      eventsInText(calendarOf(events), {double(utc(from)), double(utc(to))}, {});
+  Listed result{{}, found.problems};
+  for (const Occurrence& occurrence : found.occurrences) {
+    result.spans.push_back(
+        {occurrence.start, occurrence.end, occurrence.details->title.value_or("")});
+  }
+  return result;
+}
+
+std::string event(const std::string& properties, const std::string& uid = "series@tests") {
+  return "BEGIN:VEVENT\nUID:" + uid + "\nSUMMARY:s\n" + properties + "END:VEVENT\n";
+}
+
+Span at(const char* start, const char* end, const char* title = "s") {
+  return {utc(start), utc(end), title};
+}
+
+TEST(Recurrence, FollowsRulesWithTheirStartAlwaysFirst) {
+  const ScopedTimeZone zone("UTC");
+  const struct {
+    const char* what;
+    std::string properties;
+    std::vector<Span> expected;
+    const char* from = "2024-01-01T00:00";
+    const char* to = "2027-12-31T00:00";
+  } cases[] = {
+      // 4 March 2026 is a Wednesday: it counts as the first of three.
+      {"COUNT with a start the rule doesn't match",
+       "DTSTART:20260304T090000Z\nDURATION:PT1H\nRRULE:FREQ=WEEKLY;BYDAY=FR;COUNT=3\n",
+       {at("2026-03-04T09:00", "2026-03-04T10:00"), at("2026-03-06T09:00", "2026-03-06T10:00"),
+        at("2026-03-13T09:00", "2026-03-13T10:00")}},
+      {"last Friday of the month",
+       "DTSTART:20260130T090000Z\nRRULE:FREQ=MONTHLY;BYDAY=-1FR;COUNT=3\n",
+       {at("2026-01-30T09:00", "2026-01-30T09:00"), at("2026-02-27T09:00", "2026-02-27T09:00"),
+        at("2026-03-27T09:00", "2026-03-27T09:00")}},
+      {"last day of the month, monthly",
+       "DTSTART:20260131T090000Z\nRRULE:FREQ=MONTHLY;BYMONTHDAY=-1;COUNT=3\n",
+       {at("2026-01-31T09:00", "2026-01-31T09:00"), at("2026-02-28T09:00", "2026-02-28T09:00"),
+        at("2026-03-31T09:00", "2026-03-31T09:00")}},
+      {"last day of the month, daily rule limited to it",
+       "DTSTART:20260131T090000Z\nRRULE:FREQ=DAILY;BYMONTHDAY=-1;COUNT=3\n",
+       {at("2026-01-31T09:00", "2026-01-31T09:00"), at("2026-02-28T09:00", "2026-02-28T09:00"),
+        at("2026-03-31T09:00", "2026-03-31T09:00")}},
+      {"every other week on Monday and Wednesday until a date",
+       "DTSTART:20260302T080000Z\nRRULE:FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,WE;UNTIL=20260316\n",
+       {at("2026-03-02T08:00", "2026-03-02T08:00"), at("2026-03-04T08:00", "2026-03-04T08:00"),
+        at("2026-03-16T08:00", "2026-03-16T08:00")}},
+      {"UNTIL is inclusive",
+       "DTSTART:20260301T120000Z\nRRULE:FREQ=DAILY;UNTIL=20260302T120000Z\n",
+       {at("2026-03-01T12:00", "2026-03-01T12:00"), at("2026-03-02T12:00", "2026-03-02T12:00")}},
+      {"the last weekday of the month (BYSETPOS)",
+       "DTSTART:20260227T170000Z\nRRULE:FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=-1;COUNT=2\n",
+       {at("2026-02-27T17:00", "2026-02-27T17:00"), at("2026-03-31T17:00", "2026-03-31T17:00")}},
+      {"29 February, in leap years only",
+       "DTSTART:20240229T000000Z\nRRULE:FREQ=YEARLY;COUNT=3\n",
+       {at("2028-02-29T00:00", "2028-02-29T00:00")},
+       "2025-01-01T00:00",
+       "2028-12-31T00:00"},
+      {"EXDATE, several per line and several lines; RDATE of each kind",
+       "DTSTART:20260301T100000Z\nDURATION:PT30M\nRRULE:FREQ=DAILY;COUNT=5\n"
+       "EXDATE:20260302T100000Z,20260303T100000Z\nEXDATE:20260305T100000Z\n"
+       "RDATE:20260310T150000Z\nRDATE;VALUE=PERIOD:20260311T150000Z/PT2H\n"
+       "RDATE;VALUE=PERIOD:20260312T150000Z/20260312T151500Z\n",
+       {at("2026-03-01T10:00", "2026-03-01T10:30"), at("2026-03-04T10:00", "2026-03-04T10:30"),
+        at("2026-03-10T15:00", "2026-03-10T15:30"), at("2026-03-11T15:00", "2026-03-11T17:00"),
+        at("2026-03-12T15:00", "2026-03-12T15:15")}},
+      {"an EXDATE on the start itself", "DTSTART:20260301T100000Z\nEXDATE:20260301T100000Z\n", {}},
+  };
+  for (const auto& c : cases) {
+    const Listed found = listed(event(c.properties), c.from, c.to);
+    EXPECT_EQ(found.spans, c.expected) << c.what;
+    EXPECT_TRUE(found.problems.empty()) << c.what << ": " << found.problems.front();
+  }
+}
+
+// New York moves from EST (UTC-5) to EDT (UTC-4) on 8 March 2026 and back on
+// 1 November; Berlin from CET (UTC+1) to CEST (UTC+2) on 29 March at 02:00 and
+// back on 25 October at 03:00.
+TEST(Recurrence, KeepsTheWallClockAcrossDaylightSavingChanges) {
+  const ScopedTimeZone zone("UTC");
+  const struct {
+    const char* what;
+    std::string properties;
+    const char* from;
+    const char* to;
+    std::vector<Span> expected;
+  } cases[] = {
+      {"weekly at 09:00 in New York",
+       "DTSTART;TZID=America/New_York:20260302T090000\nDTEND;TZID=America/"
+       "New_York:20260302T100000\n"
+       "RRULE:FREQ=WEEKLY\n",
+       "2026-03-01T00:00",
+       "2026-03-12T00:00",
+       {at("2026-03-02T14:00", "2026-03-02T15:00"), at("2026-03-09T13:00", "2026-03-09T14:00")}},
+      // A day of the nominal P1D is 23 hours across the change.
+      {"a one-day duration is a calendar day",
+       "DTSTART;TZID=America/New_York:20260307T120000\nDURATION:P1D\nRRULE:FREQ=DAILY;COUNT=2\n",
+       "2026-03-01T00:00",
+       "2026-03-12T00:00",
+       {at("2026-03-07T17:00", "2026-03-08T16:00"), at("2026-03-08T16:00", "2026-03-09T16:00")}},
+      // 02:30 doesn't exist on 29 March: it is read with CET, as 03:30 CEST.
+      {"daily at 02:30 in Berlin, through the gap",
+       "DTSTART;TZID=Europe/Berlin:20260328T023000\nRRULE:FREQ=DAILY;COUNT=3\n",
+       "2026-03-01T00:00",
+       "2026-04-01T00:00",
+       {at("2026-03-28T01:30", "2026-03-28T01:30"), at("2026-03-29T01:30", "2026-03-29T01:30"),
+        at("2026-03-30T00:30", "2026-03-30T00:30")}},
+      // 02:30 happens twice on 25 October: the first time, in CEST.
+      {"daily at 02:30 in Berlin, through the repeated hour",
+       "DTSTART;TZID=Europe/Berlin:20261024T023000\nRRULE:FREQ=DAILY;COUNT=3\n",
+       "2026-10-01T00:00",
+       "2026-11-01T00:00",
+       {at("2026-10-24T00:30", "2026-10-24T00:30"), at("2026-10-25T00:30", "2026-10-25T00:30"),
+        at("2026-10-26T01:30", "2026-10-26T01:30")}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(listed(event(c.properties), c.from, c.to).spans, c.expected) << c.what;
+  }
+}
+
+// Floating and all-day series follow the local zone: Tokyo is UTC+9.
+TEST(Recurrence, FloatingAndAllDaySeriesAreLocal) {
+  const ScopedTimeZone zone("Asia/Tokyo");
+  EXPECT_EQ(listed(event("DTSTART:20260302T090000\nDTEND:20260302T093000\nRRULE:FREQ=DAILY\n"),
+                   "2026-03-02T00:00", "2026-03-04T00:00")
+                .spans,
+            (std::vector<Span>{at("2026-03-02T00:00", "2026-03-02T00:30"),
+                               at("2026-03-03T00:00", "2026-03-03T00:30")}));
+  // Shown ending at 23:59:59 local time of their day.
+  EXPECT_EQ(listed(event("DTSTART;VALUE=DATE:20260302\nRRULE:FREQ=WEEKLY;COUNT=2\n"),
+                   "2026-01-01T00:00", "2026-12-01T00:00")
+                .spans,
+            (std::vector<Span>{{utc("2026-03-01T15:00"), utc("2026-03-02T15:00") - 1, "s"},
+                               {utc("2026-03-08T15:00"), utc("2026-03-09T15:00") - 1, "s"}}));
+}
+
+// Occurrences come in the order of the text (the series, then its
+// overrides); the store orders them by time afterwards.
+TEST(Recurrence, OverridesReplaceTheOccurrenceTheyName) {
+  const ScopedTimeZone zone("UTC");
+  const std::string series =
+      event("DTSTART:20260302T100000Z\nDTEND:20260302T110000Z\nRRULE:FREQ=WEEKLY;COUNT=4\n");
+  const auto override = [](const char* recurrenceId, const std::string& properties) {
+    return "BEGIN:VEVENT\nUID:series@tests\nRECURRENCE-ID:" + std::string(recurrenceId) + "\n" +
+           properties + "END:VEVENT\n";
+  };
+  const struct {
+    const char* what;
+    std::string overrides;
+    std::vector<Span> expected;
+  } cases[] = {
+      {"moved two hours later",
+       override("20260309T100000Z",
+                "SUMMARY:s\nDTSTART:20260309T120000Z\nDTEND:20260309T130000Z\n"),
+       {at("2026-03-02T10:00", "2026-03-02T11:00"), at("2026-03-16T10:00", "2026-03-16T11:00"),
+        at("2026-03-09T12:00", "2026-03-09T13:00")}},
+      {"retitled in place",
+       override("20260309T100000Z",
+                "SUMMARY:moved\nDTSTART:20260309T100000Z\nDTEND:20260309T110000Z\n"),
+       {at("2026-03-02T10:00", "2026-03-02T11:00"), at("2026-03-16T10:00", "2026-03-16T11:00"),
+        at("2026-03-09T10:00", "2026-03-09T11:00", "moved")}},
+      {"moved out of the window",
+       override("20260309T100000Z",
+                "SUMMARY:s\nDTSTART:20260420T100000Z\nDTEND:20260420T110000Z\n"),
+       {at("2026-03-02T10:00", "2026-03-02T11:00"), at("2026-03-16T10:00", "2026-03-16T11:00")}},
+      {"moved into the window from outside it",
+       override("20260323T100000Z",
+                "SUMMARY:s\nDTSTART:20260310T100000Z\nDTEND:20260310T110000Z\n"),
+       {at("2026-03-02T10:00", "2026-03-02T11:00"), at("2026-03-09T10:00", "2026-03-09T11:00"),
+        at("2026-03-16T10:00", "2026-03-16T11:00"), at("2026-03-10T10:00", "2026-03-10T11:00")}},
+      // 11:00 in Berlin (CET) is the first occurrence's 10:00Z.
+      {"of the first occurrence, named in another zone",
+       "BEGIN:VEVENT\nUID:series@tests\nRECURRENCE-ID;TZID=Europe/Berlin:20260302T110000\n"
+       "SUMMARY:first\nDTSTART:20260302T080000Z\nDTEND:20260302T090000Z\nEND:VEVENT\n",
+       {at("2026-03-09T10:00", "2026-03-09T11:00"), at("2026-03-16T10:00", "2026-03-16T11:00"),
+        at("2026-03-02T08:00", "2026-03-02T09:00", "first")}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(listed(series + c.overrides, "2026-03-01T00:00", "2026-03-21T00:00").spans,
+              c.expected)
+        << c.what;
+  }
+}
+
+TEST(Recurrence, MatchesTheWindowAtItsEdges) {
+  const ScopedTimeZone zone("UTC");
+  const std::string hourly = event(
+      "DTSTART:20260302T100000Z\nDTEND:20260302T110000Z\n"
+      "RRULE:FREQ=DAILY\n");
+  // Ends exactly at the window's start, starts exactly at its end: neither.
+  EXPECT_TRUE(listed(hourly, "2026-03-03T11:00", "2026-03-04T10:00").spans.empty());
+  EXPECT_EQ(listed(hourly, "2026-03-03T10:59", "2026-03-04T10:01").spans,
+            (std::vector<Span>{at("2026-03-03T10:00", "2026-03-03T11:00"),
+                               at("2026-03-04T10:00", "2026-03-04T11:00")}));
+}
+
+TEST(Recurrence, CostGrowsWithTheWindowNotTheYearsBeforeIt) {
+  const ScopedTimeZone zone("UTC");
+  // A daily series since 1990, for one week of 2026.
+  const Listed week = listed(event("DTSTART:19900101T080000Z\nRRULE:FREQ=DAILY\n"),
+                             "2026-03-02T00:00", "2026-03-09T00:00");
+  EXPECT_EQ(week.spans.size(), 7u);
+  EXPECT_TRUE(week.problems.empty());
+  EXPECT_EQ(week.spans.front(), at("2026-03-02T08:00", "2026-03-02T08:00"));
+
+  // An every-minute series is cut at its first occurrences in the window.
+  const Listed minutes = listed(event("DTSTART:19900101T080000Z\nRRULE:FREQ=MINUTELY\n"),
+                                "2026-03-02T00:00", "2030-03-02T00:00");
+  EXPECT_EQ(minutes.spans.size(), std::size_t{kMaxFineOccurrences});
+  EXPECT_EQ(minutes.spans.back(), at("2026-03-02T16:39", "2026-03-02T16:39"));
+  ASSERT_EQ(minutes.problems.size(), 1u);
+
+  // A rule that never matches stops at its budget, with a word about it.
+  const Listed never = listed(event("DTSTART:20260101T080000Z\nRRULE:FREQ=YEARLY;BYMONTH=2;"
+                                    "BYMONTHDAY=30\n"),
+                              "2026-03-02T00:00", "2026-03-09T00:00");
+  EXPECT_EQ(never.spans.size(), 0u);
+}
+
+// Starting the expansion at a later point gives the same occurrences as
+// expanding from the start and dropping the earlier ones.
+TEST(RuleExpansion, SkippingAheadChangesNothing) {
+  const char* rules[] = {
+      "FREQ=DAILY;INTERVAL=3",
+      "FREQ=WEEKLY;INTERVAL=2;BYDAY=TU,SU;WKST=SU",
+      "FREQ=MONTHLY;BYMONTHDAY=31",
+      "FREQ=MONTHLY;INTERVAL=5;BYDAY=2MO,-1FR",
+      "FREQ=YEARLY;BYWEEKNO=1,-1;BYDAY=MO",
+      "FREQ=YEARLY;INTERVAL=3;BYMONTH=2;BYMONTHDAY=29",
+      "FREQ=HOURLY;INTERVAL=7",
+      "FREQ=HOURLY;INTERVAL=5;BYHOUR=9,10,11,12;BYMINUTE=0,30",
+      "FREQ=MINUTELY;INTERVAL=13;BYDAY=SA",
+      "FREQ=SECONDLY;INTERVAL=7919;BYMONTH=3",
+  };
+  const TimeValue start{wallSeconds({1990, 1, 31, 8, 17, 0}), false, &utcZone()};
+  for (const char* text : rules) {
+    const std::optional<RecurrenceRule> rule = ruleFromText(text, start);
+    ASSERT_TRUE(rule.has_value()) << text;
+    for (const std::int64_t from :
+         {wallSeconds({1990, 6, 1}), wallSeconds({1993, 3, 2, 13, 0, 0})}) {
+      RuleExpansion whole(*rule, start.wall, false, start.wall, utcZone());
+      RuleExpansion skipped(*rule, start.wall, false, from, utcZone());
+      std::optional<std::int64_t> expected = whole.next();
+      while (expected && *expected < from) expected = whole.next();
+      ASSERT_TRUE(expected.has_value()) << text;
+      for (int i = 0; i < 20 && expected; ++i, expected = whole.next()) {
+        std::optional<std::int64_t> got = skipped.next();
+        while (got && *got < from) got = skipped.next();
+        ASSERT_EQ(got, expected) << text << " occurrence " << i;
+      }
+    }
+  }
+}
+
+TEST(RuleExpansion, RefusesRulesItCannotFollow) {
+  const TimeValue timed{wallSeconds({2026, 3, 2, 9, 0, 0}), false, &utcZone()};
+  const TimeValue allDay{wallSeconds({2026, 3, 2}), true, &localZone()};
+  EXPECT_FALSE(ruleFromText("FREQ=DAILY;BYMONTHDAY=32", timed));
+  EXPECT_FALSE(ruleFromText("FREQ=DAILY;BYHOUR=24", timed));
+  EXPECT_FALSE(ruleFromText("FREQ=YEARLY;BYWEEKNO=54", timed));
+  EXPECT_FALSE(ruleFromText("FREQ=HOURLY", allDay));
+  EXPECT_FALSE(ruleFromText("FREQ=DAILY;RSCALE=HEBREW", timed));
+  EXPECT_TRUE(ruleFromText("FREQ=DAILY;BYMONTHDAY=-31", timed));
+}
+
+TEST(SearchWindow, CutsToFourYearsAndTheCalendarsRange) {
+  constexpr double kYear1 = -62135596800.0;
+  constexpr double kFourYears = 1461.0 * 86400;
+  const struct {
+    Window requested;
+    std::optional<std::pair<double, double>> searched;
+  } cases[] = {
+      {{0, 86400}, std::pair{0.0, 86400.0}},
+      {{0, 5 * 365 * 86400.0}, std::pair{0.0, kFourYears}},
+      {{1e300, 2e300}, std::nullopt},
+      {{-INFINITY, INFINITY}, std::pair{kYear1, kYear1 + kFourYears}},
+      {{-1e300, 0}, std::pair{kYear1, kYear1 + kFourYears}},
+      {{NAN, 1}, std::nullopt},
+      {{0, NAN}, std::nullopt},
+      {{1, 0}, std::nullopt},
+      {{1, 1}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const std::optional<Window> searched = searchWindow(c.requested);
+    ASSERT_EQ(searched.has_value(), c.searched.has_value()) << c.requested.start;
+    if (searched) {
+      EXPECT_EQ(searched->start, c.searched->first);
+      EXPECT_EQ(searched->end, c.searched->second);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvel::calendar::ics
