@@ -30,7 +30,7 @@ class FileDescriptor {
 };
 
 // Calendar files are small; one this large is not something to parse.
-constexpr off_t kMaxFileSize = off_t{256} << 20;
+constexpr off_t kMaxFileSize = off_t{64} << 20;
 
 bool hasIcsSuffix(const fs::path& name) { return name.extension() == ".ics"; }
 
@@ -72,7 +72,7 @@ std::variant<std::string, std::string> readRegularFile(const fs::path& path) {
   if (::fstat(file.get(), &status) != 0)
     return Result(std::in_place_index<1>, std::strerror(errno));
   if (!S_ISREG(status.st_mode)) return Result(std::in_place_index<1>, "not a regular file");
-  if (status.st_size > kMaxFileSize) return Result(std::in_place_index<1>, "larger than 256 MiB");
+  if (status.st_size > kMaxFileSize) return Result(std::in_place_index<1>, "larger than 64 MiB");
 
   std::string contents;
   contents.resize(static_cast<std::size_t>(status.st_size));
@@ -81,7 +81,7 @@ std::variant<std::string, std::string> readRegularFile(const fs::path& path) {
     if (filled == contents.size()) {
       // The file grew while being read.
       if (contents.size() >= kMaxFileSize)
-        return Result(std::in_place_index<1>, "larger than 256 MiB");
+        return Result(std::in_place_index<1>, "larger than 64 MiB");
       contents.resize(contents.size() + 4096);
     }
     const ssize_t got = ::read(file.get(), contents.data() + filled, contents.size() - filled);

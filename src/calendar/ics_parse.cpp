@@ -6,6 +6,8 @@
 // - Lines are handed to its parser by a reader of our own. Its string reader
 //   searches for the end of the line again for every 80-byte piece, which
 //   makes one long line cost quadratic time (2 s for a 5 MB line).
+// - Components still open where the text ends are closed there, so that a
+//   truncated file keeps the events it completed.
 // - Components nested deeper than kMaxDepth refuse the file before parsing:
 //   libical frees a tree recursively, so a deep enough one overflows the stack.
 // - A TZID is resolved against the file's VTIMEZONEs, then the system's tz
@@ -123,12 +125,53 @@ struct TextReader {
   }
 };
 
-icalcomponent* parseText(const std::string& text) {
+// The parsed text: every top-level component, under an XROOT when there are
+// several. Components still open where the text ends are closed there, so a
+// truncated file keeps what it completed; `truncated` says it happened.
+ComponentPtr parseText(const std::string& text, bool& truncated) {
+  truncated = false;
   const std::unique_ptr<icalparser, ParserDeleter> parser(icalparser_new());
   if (!parser) return nullptr;
   TextReader reader{text.data(), text.data() + text.size()};
   icalparser_set_gen_data(parser.get(), &reader);
-  return icalparser_parse(parser.get(), &TextReader::read);
+
+  ComponentPtr root;
+  const auto adopt = [&root](icalcomponent* component) {
+    if (!root) {
+      root.reset(component);
+      return;
+    }
+    if (icalcomponent_isa(root.get()) != ICAL_XROOT_COMPONENT) {
+      ComponentPtr wrapper(icalcomponent_new(ICAL_XROOT_COMPONENT));
+      icalcomponent_add_component(wrapper.get(), root.release());
+      root = std::move(wrapper);
+    }
+    icalcomponent_add_component(root.get(), component);
+  };
+  for (;;) {
+    char* line = icalparser_get_line(parser.get(), &TextReader::read);
+    if (icalcomponent* component = icalparser_add_line(parser.get(), line)) adopt(component);
+    if (line == nullptr) break;
+    icalmemory_free_buffer(line);
+  }
+  // libical 3.0 still frees what icalparser_clean returns when the parser
+  // goes, whatever its documentation says: keep a copy instead.
+  if (icalcomponent* rest = icalparser_clean(parser.get())) {
+    truncated = true;
+    if (icalcomponent* copy = icalcomponent_new_clone(rest)) adopt(copy);
+  }
+  return root;
+}
+
+// Whether libical closed the component at the end of the text rather than
+// at its END line.
+bool isCutShort(icalcomponent* component) {
+  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_XLICERROR_PROPERTY);
+       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_XLICERROR_PROPERTY)) {
+    const char* text = icalproperty_get_xlicerror(p);
+    if (text != nullptr && std::strstr(text, "Missing END") != nullptr) return true;
+  }
+  return false;
 }
 
 // A zone libical knows, either from a VTIMEZONE in the text or from the
@@ -473,6 +516,10 @@ void Reader::readEvent(icalcomponent* component) {
   VEvent event;
   event.number = ++eventNumber_;
   const std::string which = "event " + std::to_string(eventNumber_);
+  if (isCutShort(component)) {
+    problem(which + " is cut short (the text ends before its END), skipped");
+    return;
+  }
 
   icalproperty* dtstart = icalcomponent_get_first_property(component, ICAL_DTSTART_PROPERTY);
   if (dtstart == nullptr) {
@@ -533,7 +580,9 @@ ParsedCalendar parseCalendar(const std::string& text) {
                               " deep, skipped");
     return result;
   }
-  ComponentPtr root(parseText(text));
+  bool truncated = false;
+  ComponentPtr root = parseText(text, truncated);
+  if (truncated) result.problems.emplace_back("ends inside a component (no END line)");
   if (!root) {
     result.problems.emplace_back("holds no iCalendar data, skipped");
     return result;

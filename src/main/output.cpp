@@ -1,6 +1,8 @@
 #include "main/output.h"
 
 #include <unistd.h>
+#include <fcntl.h>
+
 #include <cerrno>
 #include <string>
 
@@ -19,6 +21,16 @@ int writeAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return 0;
+}
+
+void holdStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      // open() takes the lowest free descriptor: this one.
+      const int held = ::open("/dev/null", O_RDONLY);
+      if (held >= 0 && held != fd) ::close(held);
+    }
+  }
 }
 
 void writeLine(int fd, std::string_view text) {

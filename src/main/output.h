@@ -11,6 +11,12 @@ namespace quorvel {
 // failed write.
 int writeAll(int fd, std::string_view bytes);
 
+// Fills any of descriptors 0, 1 and 2 that the process was started without
+// with a read-only descriptor, so that no file the tool opens later takes
+// their place: writing the document to a closed standard output must fail,
+// not land in a calendar file or /dev/null.
+void holdStandardDescriptors();
+
 // Writes `text` followed by a line feed to `fd` in one write. Diagnostics are
 // best effort: a failure to write one has nowhere left to be reported.
 void writeLine(int fd, std::string_view text);

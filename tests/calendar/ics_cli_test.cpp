@@ -1,5 +1,6 @@
 // The built tool over iCalendar stores, run as a host runs it.
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <stdexcept>
 
 #include "support/process.h"
 #include "support/temp_store.h"
@@ -143,29 +145,87 @@ TEST(IcsCli, AStoreThatCannotBeReadRefusesAccess) {
   }
 }
 
-// Permission bits don't bind root, so the tool runs as an unprivileged user.
-TEST(IcsCli, AFolderTheUserMayNotReadRefusesAccess) {
-  const TempStore store;
-  store.write("work/event.ics", "");
+// Runs the tool over `store` as an unprivileged user, since permission bits
+// don't bind root: a copy of the tool beside the store, where that user can
+// run it whatever the permissions of the build folder.
+ProcessResult runUnprivileged(const TempStore& store, const std::vector<std::string>& args) {
   ProcessOptions options;
   options.environment = {{"XDG_DATA_HOME", store.dataHome().string()}, {"TZ", "UTC"}};
   if (::geteuid() == 0) {
     const passwd* nobody = ::getpwnam("nobody");
-    ASSERT_NE(nobody, nullptr);
+    if (nobody == nullptr) throw std::runtime_error("no user nobody");
     options.userId = static_cast<int>(nobody->pw_uid);
     options.groupId = static_cast<int>(nobody->pw_gid);
   }
-  // A copy of the tool beside the store, where that user can run it whatever
-  // the permissions of the build folder.
   const std::filesystem::path tool = store.dataHome() / "quorvel-calendar";
   std::filesystem::copy_file(toolPath(), tool);
   std::filesystem::permissions(store.dataHome(), std::filesystem::perms::all);
+  std::vector<std::string> argv = {tool.string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runProcess(argv, options);
+}
+
+TEST(IcsCli, AFolderTheUserMayNotReadRefusesAccess) {
+  const TempStore store;
+  store.write("work/event.ics", "");
   std::filesystem::permissions(store.root(), std::filesystem::perms::none);
-  const ProcessResult result = runProcess({tool.string(), "0", "1"}, options);
+  const ProcessResult result = runUnprivileged(store, {"0", "1"});
   EXPECT_EQ(result.status, 3);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err,
             "cannot read the calendar folder " + store.root().string() + ": Permission denied\n");
+}
+
+// Files no calendar program should have to read: each is skipped with one
+// line naming it, every good event around them is listed, and the run ends
+// as usual, at once.
+TEST(IcsCli, HostileFilesAreSkippedAndGoodEventsStillListed) {
+  const TempStore store;
+  const std::string good = eventOf("SUMMARY:good\nDTSTART:20260302T100000Z\n");
+  store.write("cal/good.ics", calendarOf(good));
+  store.write("cal/garbage.ics", std::string("\x00\xff\xfe garbage \x01\x02\n\r\n", 18));
+  store.write("cal/truncated.ics", calendarOf(good).substr(0, calendarOf(good).size() - 40));
+  store.write("cal/no-end.ics", calendarOf(good).substr(0, calendarOf(good).size() - 15));
+  store.write("cal/long-line.ics", calendarOf(eventOf("SUMMARY:" + std::string(5 << 20, 'x') +
+                                                      "\nDTSTART:20260302T110000Z\n")));
+  std::string nested;
+  for (int i = 0; i < 20000; ++i) nested += "BEGIN:VEVENT\r\n";
+  store.write("cal/nested.ics", "BEGIN:VCALENDAR\r\n" + nested);
+  store.write("cal/mixed.ics", calendarOf(eventOf("SUMMARY:no start\n") + good +
+                                          eventOf("DTSTART:20260230T100000Z\n")));
+  // libical warns on its own stderr about this one; nothing of it may show.
+  store.write("cal/stray-end.ics", "END:VEVENT\r\n" + calendarOf(good));
+  store.write("cal/unreadable.ics", calendarOf(good));
+  std::filesystem::permissions(store.root() / "cal/unreadable.ics", std::filesystem::perms::none);
+  ASSERT_EQ(::mkfifo((store.root() / "cal/fifo.ics").c_str(), 0644), 0);
+  std::filesystem::create_symlink("loop.ics", store.root() / "cal/loop.ics");
+  std::filesystem::create_directory_symlink("looping", store.root() / "looping");
+
+  const ProcessResult result = runUnprivileged(store, {"1772409600000", "1772496000000"});
+  EXPECT_EQ(result.status, 0);
+  std::vector<std::string> titles;
+  for (const auto& record : nlohmann::json::parse(result.out)) {
+    titles.push_back(record["title"].get<std::string>().substr(0, 8));
+  }
+  // good.ics, mixed.ics, no-end.ics and stray-end.ics at 10:00 (truncated.ics
+  // ends inside its only event), the long line at 11:00.
+  EXPECT_EQ(titles, (std::vector<std::string>{"good", "good", "good", "good", "xxxxxxxx"}));
+
+  const std::string cal = store.root().string() + "/cal/";
+  const std::string prefix = "quorvel-calendar: ";
+  EXPECT_EQ(result.err,
+            prefix + store.root().string() + "/looping: Too many levels of symbolic links\n" +
+                prefix + cal + "fifo.ics: not a regular file\n" + prefix + cal +
+                "garbage.ics: holds no iCalendar data, skipped\n" + prefix + cal +
+                "loop.ics: Too many levels of symbolic links\n" + prefix + cal +
+                "mixed.ics: event 1 has no start (DTSTART), skipped\n" + prefix + cal +
+                "mixed.ics: event 3 has an invalid start (DTSTART), skipped\n" + prefix + cal +
+                "nested.ics: nests components more than 64 deep, skipped\n" + prefix + cal +
+                "no-end.ics: ends inside a component (no END line)\n" + prefix + cal +
+                "truncated.ics: ends inside a component (no END line)\n" + prefix + cal +
+                "truncated.ics: event 1 is cut short (the text ends before its END), "
+                "skipped\n" +
+                prefix + cal + "unreadable.ics: Permission denied\n");
 }
 
 TEST(IcsCli, TheSampleStoreShowsItsEvents) {
