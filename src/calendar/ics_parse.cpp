@@ -12,9 +12,14 @@
 //   libical frees a tree recursively, so a deep enough one overflows the stack.
 // - A TZID is resolved against the file's VTIMEZONEs, then the system's tz
 //   database; libical's own lookup silently reads an unknown TZID as UTC.
+//   Zones the file defines are worked out by DefinedZone, never by libical,
+//   whose expansion of a VTIMEZONE can be kept busy indefinitely by a hostile
+//   rule in it.
 #include "calendar/ics_parse.h"
 
 #include <libical/ical.h>
+
+#include "calendar/ics_zone.h"
 
 #include <algorithm>
 #include <cstring>
@@ -174,8 +179,7 @@ bool isCutShort(icalcomponent* component) {
   return false;
 }
 
-// A zone libical knows, either from a VTIMEZONE in the text or from the
-// system's tz database.
+// A zone of the system's tz database, as libical reads it.
 class IcalZone final : public Zone {
  public:
   explicit IcalZone(icaltimezone* zone) : zone_(zone) {}
@@ -267,6 +271,8 @@ std::vector<int> listOf(const short (&values)[N]) {
   return list;
 }
 
+std::vector<Observance> observancesOf(icalcomponent* vtimezone);
+
 // Everything one text's events are read against: the VCALENDAR they sit in
 // (for its VTIMEZONEs) and the zones resolved so far.
 class Reader {
@@ -289,10 +295,11 @@ class Reader {
     readEvent(component);
   }
 
-  std::vector<std::unique_ptr<IcalZone>> ownZones;
+  std::vector<std::unique_ptr<DefinedZone>> ownZones;
 
  private:
   void readEvent(icalcomponent* component);
+  const Zone* definedZone(const char* tzid);
   void readRecurrence(icalcomponent* component, VEvent& event, const std::string& which);
   void problem(std::string text) { result_.problems.push_back(std::move(text)); }
   const Zone* zoneFor(const char* tzid);
@@ -305,15 +312,26 @@ class Reader {
   int eventNumber_ = 0;
 };
 
+// The zone a VTIMEZONE of the calendar defines under `tzid`, if any.
+const Zone* Reader::definedZone(const char* tzid) {
+  if (calendar_ == nullptr) return nullptr;
+  for (icalcompiter it = icalcomponent_begin_component(calendar_, ICAL_VTIMEZONE_COMPONENT);
+       icalcompiter_deref(&it) != nullptr; icalcompiter_next(&it)) {
+    icalcomponent* vtimezone = icalcompiter_deref(&it);
+    icalproperty* id = icalcomponent_get_first_property(vtimezone, ICAL_TZID_PROPERTY);
+    const char* name = id != nullptr ? icalproperty_get_tzid(id) : nullptr;
+    if (name == nullptr || std::strcmp(name, tzid) != 0) continue;
+    std::vector<Observance> observances = observancesOf(vtimezone);
+    if (observances.empty()) return nullptr;
+    ownZones.push_back(std::make_unique<DefinedZone>(std::move(observances)));
+    return ownZones.back().get();
+  }
+  return nullptr;
+}
+
 const Zone* Reader::zoneFor(const char* tzid) {
   if (const auto found = zones_.find(tzid); found != zones_.end()) return found->second;
-  const Zone* zone = nullptr;
-  if (calendar_ != nullptr) {
-    if (icaltimezone* own = icalcomponent_get_timezone(calendar_, tzid)) {
-      ownZones.push_back(std::make_unique<IcalZone>(own));
-      zone = ownZones.back().get();
-    }
-  }
+  const Zone* zone = definedZone(tzid);
   if (zone == nullptr) zone = systemZone(tzid);
   if (zone == nullptr) {
     problem("unknown time zone \"" + std::string(tzid) + "\", its times are read as local time");
@@ -454,6 +472,57 @@ std::optional<RecurrenceRule> ruleOf(const icalrecurrencetype& recur, const Time
     return std::nullopt;
   }
   return rule;
+}
+
+// The STANDARD and DAYLIGHT parts of a VTIMEZONE that can be used: those with
+// a start and both offsets. Rules finer than daily are left out: no real zone
+// changes its offset more than once a day.
+std::vector<Observance> observancesOf(icalcomponent* vtimezone) {
+  std::vector<Observance> observances;
+  for (icalcompiter it = icalcomponent_begin_component(vtimezone, ICAL_ANY_COMPONENT);
+       icalcompiter_deref(&it) != nullptr; icalcompiter_next(&it)) {
+    icalcomponent* part = icalcompiter_deref(&it);
+    const icalcomponent_kind kind = icalcomponent_isa(part);
+    if (kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT) continue;
+    icalproperty* dtstart = icalcomponent_get_first_property(part, ICAL_DTSTART_PROPERTY);
+    icalproperty* from = icalcomponent_get_first_property(part, ICAL_TZOFFSETFROM_PROPERTY);
+    icalproperty* to = icalcomponent_get_first_property(part, ICAL_TZOFFSETTO_PROPERTY);
+    if (dtstart == nullptr || from == nullptr || to == nullptr) continue;
+    const icaltimetype start = icalproperty_get_dtstart(dtstart);
+    const CivilTime civil{start.year, start.month,  start.day,
+                          start.hour, start.minute, start.second};
+    if (icaltime_is_null_time(start) || !isValidCivil(civil)) continue;
+
+    Observance observance;
+    observance.offsetFrom = std::clamp<std::int64_t>(icalproperty_get_tzoffsetfrom(from),
+                                                     -kMaxUtcOffset, kMaxUtcOffset);
+    observance.offsetTo =
+        std::clamp<std::int64_t>(icalproperty_get_tzoffsetto(to), -kMaxUtcOffset, kMaxUtcOffset);
+    observance.startWall = wallSeconds(civil);
+    const TimeValue startValue{observance.startWall, false, nullptr};
+    for (icalproperty* p = icalcomponent_get_first_property(part, ICAL_RRULE_PROPERTY);
+         p != nullptr; p = icalcomponent_get_next_property(part, ICAL_RRULE_PROPERTY)) {
+      const icalvalue* value = icalproperty_get_value(p);
+      if (value == nullptr || icalvalue_isa(value) != ICAL_RECUR_VALUE) continue;
+      std::string why;
+      if (auto rule = ruleOf(icalvalue_get_recur(value), startValue, why);
+          rule && rule->frequency >= Frequency::daily) {
+        observance.rules.push_back(std::move(*rule));
+      }
+    }
+    for (icalproperty* p = icalcomponent_get_first_property(part, ICAL_RDATE_PROPERTY);
+         p != nullptr; p = icalcomponent_get_next_property(part, ICAL_RDATE_PROPERTY)) {
+      const icaldatetimeperiodtype date = icalproperty_get_rdate(p);
+      const icaltimetype time = icaltime_is_null_time(date.time) ? date.period.start : date.time;
+      const CivilTime onset{time.year, time.month, time.day, time.hour, time.minute, time.second};
+      if (icaltime_is_null_time(time) || !isValidCivil(onset)) continue;
+      // A UTC onset, as a wall-clock time in the offset before it.
+      observance.dateWalls.push_back(wallSeconds(onset) +
+                                     (icaltime_is_utc(time) ? observance.offsetFrom : 0));
+    }
+    observances.push_back(std::move(observance));
+  }
+  return observances;
 }
 
 void Reader::readRecurrence(icalcomponent* component, VEvent& event, const std::string& which) {
@@ -606,12 +675,8 @@ ParsedCalendar parseCalendar(const std::string& text) {
     return result;
   }
 
-  // The text's own zones live inside the parsed tree: keep both together.
-  struct Keep {
-    ComponentPtr root;
-    std::vector<std::unique_ptr<IcalZone>> zones;
-  };
-  result.zones = std::make_shared<Keep>(Keep{std::move(root), std::move(reader.ownZones)});
+  result.zones =
+      std::make_shared<std::vector<std::unique_ptr<DefinedZone>>>(std::move(reader.ownZones));
   return result;
 }
 

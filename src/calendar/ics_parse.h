@@ -14,7 +14,7 @@ struct ParsedCalendar {
   // One line for each thing that could not be used or had to be guessed,
   // without a trailing line feed.
   std::vector<std::string> problems;
-  // Keeps the time zones defined in the text alive for as long as the events
+  // Keeps the time zones the text defines alive for as long as the events
   // refer to them.
   std::shared_ptr<const void> zones;
 };

@@ -139,7 +139,7 @@ RuleExpansion::RuleExpansion(const RecurrenceRule& rule, std::int64_t dtstartWal
   if (r.byHour.empty() && r.frequency > Frequency::hourly) r.byHour = {dtstart_.hour};
   if (r.byMinute.empty() && r.frequency > Frequency::minutely) r.byMinute = {dtstart_.minute};
   if (r.bySecond.empty() && r.frequency > Frequency::secondly) r.bySecond = {dtstart_.second};
-  for (auto* values : {&r.byHour, &r.byMinute, &r.bySecond}) {
+  for (auto* values : {&r.byHour, &r.byMinute, &r.bySecond, &r.byMonth}) {
     std::sort(values->begin(), values->end());
     values->erase(std::unique(values->begin(), values->end()), values->end());
   }
@@ -312,6 +312,9 @@ bool RuleExpansion::fillPeriod() {
           // The year of weeks: from the start of its week 1 to the next one's.
           const Day last = y < kLastYear ? weekOneStart(y + 1, r.weekStart) - 1 : dayOf(y, 12, 31);
           fillDays(weekOneStart(y, r.weekStart), last);
+        } else if (r.byYearDay.empty() && !r.byMonth.empty()) {
+          // Only the months the rule names can hold its days.
+          for (const int m : r.byMonth) fillDays(dayOf(y, m, 1), dayOf(y, m, daysInMonth(y, m)));
         } else {
           fillDays(dayOf(y, 1, 1), dayOf(y, 12, 31));
         }
