@@ -55,6 +55,9 @@ struct VEvent {
   std::vector<RecurrenceRule> rules;  // the usable RRULEs
   std::vector<RecurrenceDate> dates;  // RDATEs
   std::vector<TimeValue> exceptions;  // EXDATEs
+  // TZIDs its times name that neither the text nor the system knows; they
+  // are read as local time.
+  std::vector<std::string> unknownZones;
 
   bool recurs() const { return !rules.empty() || !dates.empty(); }
 };

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "calendar/ics_parse.h"
+#include "calendar/ics_prescan.h"
 
 namespace quorvel::calendar::ics {
 namespace {
@@ -124,7 +125,7 @@ class Expander {
     const Occurrence occurrence = occurrenceAt(event, lengthOf(event), event.start.wall, nullptr);
     if (overlaps(window_, occurrence.start, occurrence.coveredTo)) {
       result_.occurrences.push_back(occurrence);
-      result_.occurrences.back().details = detailsOf(event, userAddresses_);
+      result_.occurrences.back().details = detailsFor(event);
     }
   }
 
@@ -166,7 +167,7 @@ class Expander {
                                    " occurrences in the window are listed");
         return;
       }
-      if (!details) details = detailsOf(event, userAddresses_);
+      if (!details) details = detailsFor(event);
       occurrence.details = details;
       result_.occurrences.push_back(std::move(occurrence));
       ++listed;
@@ -179,6 +180,17 @@ class Expander {
   }
 
  private:
+  // What the event's listed occurrences show; said once per event, when its
+  // first occurrence is listed, together with any guess made on its times.
+  std::shared_ptr<const EventDetails> detailsFor(const VEvent& event) {
+    for (const std::string& zone : event.unknownZones) {
+      result_.problems.push_back("event " + std::to_string(event.number) +
+                                 " has an unknown time zone \"" + zone +
+                                 "\"; its times are read as local time");
+    }
+    return detailsOf(event, userAddresses_);
+  }
+
   const Window& window_;
   const std::unordered_set<std::string>& userAddresses_;
   TextEvents& result_;
@@ -196,10 +208,11 @@ std::optional<Window> searchWindow(const Window& requested) {
 }
 
 TextEvents eventsInText(const std::string& text, const Window& requested,
-                        const std::unordered_set<std::string>& userAddresses) {
+                        const std::unordered_set<std::string>& userAddresses, Scan scan) {
   TextEvents result;
   const std::optional<Window> window = searchWindow(requested);
   if (!window) return result;
+  if (scan == Scan::quick && certainlyOutside(text, *window)) return result;
 
   const ParsedCalendar parsed = parseCalendar(text);
   result.problems = parsed.problems;

@@ -26,10 +26,16 @@ struct TextEvents {
   std::vector<std::string> problems;  // one line each, without a line feed
 };
 
+// How a text is read: `quick` first looks whether the text can hold anything
+// for the window at all and skips parsing it when it can't; `full` always
+// parses. Both give the same result.
+enum class Scan { quick, full };
+
 // The occurrences in `window` of the events of one calendar file. An override
 // (RECURRENCE-ID) replaces the occurrence of the event with the same UID in
 // the same text that it names; EXDATEs remove occurrences; RDATEs add them.
 TextEvents eventsInText(const std::string& text, const Window& window,
-                        const std::unordered_set<std::string>& userAddresses);
+                        const std::unordered_set<std::string>& userAddresses,
+                        Scan scan = Scan::quick);
 
 }  // namespace quorvel::calendar::ics

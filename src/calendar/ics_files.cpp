@@ -32,21 +32,31 @@ class FileDescriptor {
 // Calendar files are small; one this large is not something to parse.
 constexpr off_t kMaxFileSize = off_t{64} << 20;
 
-bool hasIcsSuffix(const fs::path& name) { return name.extension() == ".ics"; }
-
-bool isHidden(const fs::path& name) {
-  const std::string text = name.filename().string();
-  return !text.empty() && text.front() == '.';
+// The names in a folder, sorted, leaving out those that start with a dot; or
+// the error that stopped listing it.
+std::vector<std::string> sortedNames(const fs::path& folder, std::error_code& error) {
+  std::vector<std::string> names;
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) {
+    error.assign(errno, std::generic_category());
+    return names;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing);
+    if (entry == nullptr) {
+      if (errno != 0) error.assign(errno, std::generic_category());
+      break;
+    }
+    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+  }
+  ::closedir(listing);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-// The entries of a folder sorted by name, or the error that stopped listing it.
-std::vector<fs::path> sortedEntries(const fs::path& folder, std::error_code& error) {
-  std::vector<fs::path> entries;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    if (!isHidden(it->path())) entries.push_back(it->path());
-  }
-  std::sort(entries.begin(), entries.end());
-  return entries;
+bool hasIcsSuffix(std::string_view name) {
+  return name.size() > 4 && name.substr(name.size() - 4) == ".ics";
 }
 
 std::string reasonFor(const std::error_code& error) { return error.message(); }
@@ -144,14 +154,15 @@ StoreLayout listStore(const fs::path& root) {
   std::error_code error;
   if (!fs::exists(fs::symlink_status(root, error))) return layout;
 
-  const std::vector<fs::path> entries = sortedEntries(root, error);
+  const std::vector<std::string> names = sortedNames(root, error);
   if (error) {
     layout.problems.push_back(root.string() + ": " + reasonFor(error));
     return layout;
   }
   const std::vector<std::string> rootAddresses = readAddresses(root / "addresses", layout.problems);
 
-  for (const fs::path& entry : entries) {
+  for (const std::string& name : names) {
+    const fs::path entry = root / name;
     std::error_code statusError;
     const fs::file_status status = fs::status(entry, statusError);
     if (statusError || status.type() == fs::file_type::not_found) {
@@ -162,22 +173,19 @@ StoreLayout listStore(const fs::path& root) {
     }
     if (fs::is_directory(status)) {
       std::error_code listError;
-      const std::vector<fs::path> files = sortedEntries(entry, listError);
+      std::vector<std::string> files = sortedNames(entry, listError);
       if (listError) {
         layout.problems.push_back(entry.string() + ": " + reasonFor(listError));
         continue;
       }
-      CalendarFiles calendar;
-      for (const fs::path& file : files) {
-        if (hasIcsSuffix(file)) calendar.files.push_back(file);
-      }
-      calendar.userAddresses = rootAddresses;
+      std::erase_if(files, [](const std::string& file) { return !hasIcsSuffix(file); });
+      CalendarFiles calendar{entry, std::move(files), rootAddresses};
       for (std::string& address : readAddresses(entry / "addresses", layout.problems)) {
         calendar.userAddresses.push_back(std::move(address));
       }
       layout.calendars.push_back(std::move(calendar));
-    } else if (hasIcsSuffix(entry)) {
-      layout.calendars.push_back(CalendarFiles{{entry}, rootAddresses});
+    } else if (hasIcsSuffix(name)) {
+      layout.calendars.push_back(CalendarFiles{root, {name}, rootAddresses});
     }
   }
   return layout;

@@ -15,8 +15,9 @@ namespace quorvel::calendar::ics {
 std::variant<std::string, std::string> readRegularFile(const std::filesystem::path& path);
 
 struct CalendarFiles {
-  std::vector<std::filesystem::path> files;  // the calendar's *.ics files, by name
-  std::vector<std::string> userAddresses;    // lower case, without "mailto:"
+  std::filesystem::path folder;
+  std::vector<std::string> files;          // names of its *.ics files, in order
+  std::vector<std::string> userAddresses;  // lower case, without "mailto:"
 };
 
 struct StoreLayout {

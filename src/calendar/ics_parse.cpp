@@ -308,7 +308,8 @@ class Reader {
 
   ParsedCalendar& result_;
   icalcomponent* calendar_ = nullptr;
-  std::map<std::string, const Zone*, std::less<>> zones_;
+  std::map<std::string, const Zone*, std::less<>> zones_;  // null: unknown
+  VEvent* event_ = nullptr;                                // the event being read
   int eventNumber_ = 0;
 };
 
@@ -329,16 +330,24 @@ const Zone* Reader::definedZone(const char* tzid) {
   return nullptr;
 }
 
+// An unknown zone is read as local time. It is left to the event to say so,
+// and only when one of its occurrences is listed: that is when the guess
+// shows.
 const Zone* Reader::zoneFor(const char* tzid) {
-  if (const auto found = zones_.find(tzid); found != zones_.end()) return found->second;
-  const Zone* zone = definedZone(tzid);
-  if (zone == nullptr) zone = systemZone(tzid);
-  if (zone == nullptr) {
-    problem("unknown time zone \"" + std::string(tzid) + "\", its times are read as local time");
-    zone = &localZone();
+  auto found = zones_.find(tzid);
+  if (found == zones_.end()) {
+    const Zone* zone = definedZone(tzid);
+    if (zone == nullptr) zone = systemZone(tzid);
+    found = zones_.emplace(tzid, zone).first;
   }
-  zones_.emplace(tzid, zone);
-  return zone;
+  if (found->second != nullptr) return found->second;
+  if (event_ != nullptr) {
+    auto& unknown = event_->unknownZones;
+    if (std::find(unknown.begin(), unknown.end(), found->first) == unknown.end()) {
+      unknown.push_back(found->first);
+    }
+  }
+  return &localZone();
 }
 
 // A DATE or DATE-TIME with the zone its property names; nothing when the
@@ -584,6 +593,7 @@ void Reader::readRecurrence(icalcomponent* component, VEvent& event, const std::
 void Reader::readEvent(icalcomponent* component) {
   VEvent event;
   event.number = ++eventNumber_;
+  event_ = &event;
   const std::string which = "event " + std::to_string(eventNumber_);
   if (isCutShort(component)) {
     problem(which + " is cut short (the text ends before its END), skipped");
@@ -637,6 +647,7 @@ void Reader::readEvent(icalcomponent* component) {
   // An override stands for one occurrence: rules on it are not expanded.
   if (!event.recurrenceId) readRecurrence(component, event, which);
 
+  event_ = nullptr;
   result_.events.push_back(std::move(event));
 }
 

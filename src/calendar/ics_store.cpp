@@ -19,7 +19,9 @@
 //   end and ends after its start; an instant when start <= it < end.
 // - Order: by start, then end, then place in the store (calendar and file by
 //   name, event by place in the file), so that a store and window always give
-//   the same bytes.
+//   the same bytes, however many threads read the files.
+// - Speed: a file whose only event is plainly outside the window isn't
+//   parsed (see ics_prescan.h), and files are read and parsed on every core.
 // - A file or event that can't be used is skipped with one line on stderr;
 //   everything else is still listed.
 #include "calendar/ics_store.h"
@@ -28,7 +30,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <system_error>
 #include <thread>
@@ -86,10 +90,44 @@ class IcsPredicate final : public Predicate {
   const Window window;
 };
 
+// One calendar file to read: its folder and name, and its calendar's
+// addresses for the user.
+struct FileJob {
+  const fs::path* folder;
+  const std::string* name;
+  const std::unordered_set<std::string>* userAddresses;
+};
+
+struct FileOutcome {
+  std::vector<Occurrence> occurrences;
+  std::vector<std::string> lines;  // "path: problem"
+};
+
+FileOutcome eventsInFile(const FileJob& job, const Window& window, Scan scan) {
+  FileOutcome outcome;
+  const fs::path path = *job.folder / *job.name;
+  auto contents = readRegularFile(path);
+  if (const auto* why = std::get_if<1>(&contents)) {
+    outcome.lines.push_back(path.string() + ": " + *why);
+    return outcome;
+  }
+  TextEvents events = eventsInText(std::get<0>(contents), window, *job.userAddresses, scan);
+  for (const std::string& problem : events.problems) {
+    outcome.lines.push_back(path.string() + ": " + problem);
+  }
+  outcome.occurrences = std::move(events.occurrences);
+  return outcome;
+}
+
+// Files handled between two joins of their results.
+constexpr std::size_t kBatch = 2048;
+// Fewer files than this per thread aren't worth starting a thread for.
+constexpr std::size_t kFilesPerThread = 32;
+
 class IcsStore final : public CalendarStore {
  public:
-  IcsStore(fs::path root, Diagnostics diagnostics)
-      : root_(std::move(root)), diagnostics_(std::move(diagnostics)) {}
+  IcsStore(fs::path root, Diagnostics diagnostics, IcsStoreOptions options)
+      : root_(std::move(root)), diagnostics_(std::move(diagnostics)), options_(options) {}
 
   void requestFullAccessToEvents(AccessCompletion completion) override {
     decideAccess(std::move(completion));
@@ -110,12 +148,32 @@ class IcsStore final : public CalendarStore {
     const StoreLayout layout = listStore(root_);
     for (const std::string& problem : layout.problems) report(problem);
 
-    std::vector<Occurrence> found;
+    // Every file, in the store's order, with the addresses its calendar
+    // counts as the user's.
+    std::vector<std::unordered_set<std::string>> addresses;
+    addresses.reserve(layout.calendars.size());
+    std::vector<FileJob> jobs;
     for (const CalendarFiles& calendar : layout.calendars) {
-      const std::unordered_set<std::string> userAddresses(calendar.userAddresses.begin(),
-                                                          calendar.userAddresses.end());
-      for (const fs::path& file : calendar.files) {
-        collectFromFile(file, *window, userAddresses, found);
+      addresses.emplace_back(calendar.userAddresses.begin(), calendar.userAddresses.end());
+      for (const std::string& name : calendar.files) {
+        jobs.push_back({&calendar.folder, &name, &addresses.back()});
+      }
+    }
+
+    // Files are read and parsed on every core, a batch at a time, and their
+    // results joined in the store's order, so the output doesn't depend on
+    // which thread finished first, and memory holds only one batch's files.
+    std::vector<Occurrence> found;
+    for (std::size_t begin = 0; begin < jobs.size(); begin += kBatch) {
+      const std::size_t count = std::min(kBatch, jobs.size() - begin);
+      std::vector<FileOutcome> outcomes(count);
+      forEachIndex(count, [&](std::size_t i) {
+        outcomes[i] = eventsInFile(jobs[begin + i], *window, options_.scan);
+      });
+      for (FileOutcome& outcome : outcomes) {
+        for (const std::string& line : outcome.lines) report(line);
+        std::move(outcome.occurrences.begin(), outcome.occurrences.end(),
+                  std::back_inserter(found));
       }
     }
 
@@ -155,21 +213,28 @@ class IcsStore final : public CalendarStore {
     if (diagnostics_) diagnostics_("quorvel-calendar: " + line);
   }
 
-  void collectFromFile(const fs::path& file, const Window& window,
-                       const std::unordered_set<std::string>& userAddresses,
-                       std::vector<Occurrence>& found) {
-    auto contents = readRegularFile(file);
-    if (const auto* why = std::get_if<1>(&contents)) {
-      report(file.string() + ": " + *why);
-      return;
+  // Runs `work` for every index below `count`, on as many threads as the
+  // machine has cores (and the work has files for), the calling one included.
+  void forEachIndex(std::size_t count, const std::function<void(std::size_t)>& work) const {
+    std::atomic<std::size_t> next{0};
+    const auto drain = [&] {
+      for (std::size_t i; (i = next.fetch_add(1)) < count;) work(i);
+    };
+    const std::size_t wanted = std::min<std::size_t>(options_.threads, count / kFilesPerThread);
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < wanted; ++t) {
+      try {
+        helpers.emplace_back(drain);
+      } catch (const std::system_error&) {
+        break;  // fewer threads: the calling one still gets through the rest
+      }
     }
-    TextEvents events = eventsInText(std::get<0>(contents), window, userAddresses);
-    for (const std::string& problem : events.problems) report(file.string() + ": " + problem);
-    std::move(events.occurrences.begin(), events.occurrences.end(), std::back_inserter(found));
+    drain();
   }
 
   const fs::path root_;
   const Diagnostics diagnostics_;
+  const IcsStoreOptions options_;
   std::vector<std::jthread> deciders_;  // last, so joined before the rest goes
 };
 
@@ -188,8 +253,10 @@ fs::path defaultStoreRoot() {
   return fs::path(home) / ".local/share/calendars";
 }
 
-std::unique_ptr<CalendarStore> createIcsStore(fs::path root, Diagnostics diagnostics) {
-  return std::make_unique<IcsStore>(std::move(root), std::move(diagnostics));
+std::unique_ptr<CalendarStore> createIcsStore(fs::path root, Diagnostics diagnostics,
+                                              IcsStoreOptions options) {
+  if (options.threads == 0) options.threads = 1;
+  return std::make_unique<IcsStore>(std::move(root), std::move(diagnostics), options);
 }
 
 }  // namespace quorvel::calendar::ics

@@ -1,12 +1,15 @@
 // The calendar store over the user's iCalendar files.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <thread>
 
 #include "calendar/calendar.h"
+#include "calendar/ics_expand.h"
 
 namespace quorvel::calendar::ics {
 
@@ -17,6 +20,14 @@ using Diagnostics = std::function<void(std::string_view line)>;
 // `${XDG_DATA_HOME:-$HOME/.local/share}/calendars`.
 std::filesystem::path defaultStoreRoot();
 
-std::unique_ptr<CalendarStore> createIcsStore(std::filesystem::path root, Diagnostics diagnostics);
+struct IcsStoreOptions {
+  // Whether a file is looked at before it is parsed (see ics_expand.h).
+  Scan scan = Scan::quick;
+  // Threads that read and parse files: at least one.
+  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+};
+
+std::unique_ptr<CalendarStore> createIcsStore(std::filesystem::path root, Diagnostics diagnostics,
+                                              IcsStoreOptions options = {});
 
 }  // namespace quorvel::calendar::ics

@@ -203,7 +203,7 @@ TEST_F(IcsStoreTest, SkipsWhatItCannotUseAndSaysWhy) {
           "quorvel-calendar: " + cal + "mixed.ics: event 1 has no start (DTSTART), skipped",
           "quorvel-calendar: " + cal + "mixed.ics: event 3 has an invalid start (DTSTART), skipped",
           "quorvel-calendar: " + cal +
-              "zone.ics: unknown time zone \"W. Europe Standard Time\", "
+              "zone.ics: event 1 has an unknown time zone \"W. Europe Standard Time\"; "
               "its times are read as local time",
       }));
   // Read as New York time: 10:00 EST is 15:00Z.
