@@ -8,6 +8,7 @@
 
 #include "main/exit_status.h"
 #include "main/run.h"
+#include "support/captured_run.h"
 #include "support/fake_platform.h"
 
 namespace quorvel::calendar {
@@ -16,26 +17,10 @@ namespace {
 using testing::FakeCalendar;
 using testing::FakePlatform;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string contentsOf(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
-}
+using Outcome = testing::CapturedRun;
 
 Outcome runWith(FakeCalendar& calendar) {
-  FakePlatform platform(calendar);
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int status = run({"q", "0", "1000"}, platform, {fileno(out), fileno(err)});
-  return {status, contentsOf(out), contentsOf(err)};
+  return testing::runCaptured({"q", "0", "1000"}, calendar);
 }
 
 std::function<void(AccessCompletion)> deliver(bool granted, std::optional<AccessError> error) {

@@ -10,36 +10,21 @@
 
 #include "main/exit_status.h"
 #include "main/output.h"
+#include "support/captured_run.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
 namespace {
 
+using testing::contentsOf;
 using testing::FakeCalendar;
 using testing::FakePlatform;
+using Captured = testing::CapturedRun;
 
 constexpr std::string_view kUsage = "usage: quorvel-calendar <startMs> <endMs>\n";
 
-struct Captured {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string contentsOf(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
-}
-
 Captured runWith(const std::vector<std::string>& args, FakeCalendar& calendar) {
-  FakePlatform platform(calendar);
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int status = run(args, platform, {fileno(out), fileno(err)});
-  return {status, contentsOf(out), contentsOf(err)};
+  return testing::runCaptured(args, calendar);
 }
 
 TEST(Run, RejectsBadArgumentsBeforeTouchingTheCalendar) {
