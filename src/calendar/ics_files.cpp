@@ -32,15 +32,12 @@ class FileDescriptor {
 // Calendar files are small; one this large is not something to parse.
 constexpr off_t kMaxFileSize = off_t{64} << 20;
 
-// The names in a folder, sorted, leaving out those that start with a dot; or
-// the error that stopped listing it.
-std::vector<std::string> sortedNames(const fs::path& folder, std::error_code& error) {
-  std::vector<std::string> names;
+// Calls `each` with every name in `folder` that doesn't start with a dot, as
+// the system lists them; returns the error that stopped the listing, if any.
+std::error_code forEachName(const fs::path& folder, const std::function<void(const char*)>& each) {
   DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) {
-    error.assign(errno, std::generic_category());
-    return names;
-  }
+  if (listing == nullptr) return {errno, std::generic_category()};
+  std::error_code error;
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(listing);
@@ -48,11 +45,10 @@ std::vector<std::string> sortedNames(const fs::path& folder, std::error_code& er
       if (errno != 0) error.assign(errno, std::generic_category());
       break;
     }
-    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+    if (entry->d_name[0] != '.') each(entry->d_name);
   }
   ::closedir(listing);
-  std::sort(names.begin(), names.end());
-  return names;
+  return error;
 }
 
 bool hasIcsSuffix(std::string_view name) {
@@ -61,12 +57,15 @@ bool hasIcsSuffix(std::string_view name) {
 
 std::string reasonFor(const std::error_code& error) { return error.message(); }
 
-std::vector<std::string> readAddresses(const fs::path& path, std::vector<std::string>& problems) {
+// The addresses of an `addresses` file, if there is one; why it can't be
+// read goes to `problem`.
+std::vector<std::string> readAddresses(const fs::path& path,
+                                       const std::function<void(std::string)>& problem) {
   std::error_code error;
   if (!fs::exists(fs::symlink_status(path, error))) return {};
   auto contents = readRegularFile(path);
   if (const auto* why = std::get_if<1>(&contents)) {
-    problems.push_back(path.string() + ": " + *why);
+    problem(path.string() + ": " + *why);
     return {};
   }
   return parseAddresses(std::get<0>(contents));
@@ -149,46 +148,52 @@ std::vector<std::string> parseAddresses(const std::string& text) {
   return addresses;
 }
 
-StoreLayout listStore(const fs::path& root) {
-  StoreLayout layout;
+void walkStore(const fs::path& root, const std::function<void(StoreFile)>& onFile,
+               const std::function<void(StorePlace, std::string)>& onProblem) {
   std::error_code error;
-  if (!fs::exists(fs::symlink_status(root, error))) return layout;
+  if (!fs::exists(fs::symlink_status(root, error))) return;
 
-  const std::vector<std::string> names = sortedNames(root, error);
-  if (error) {
-    layout.problems.push_back(root.string() + ": " + reasonFor(error));
-    return layout;
-  }
-  const std::vector<std::string> rootAddresses = readAddresses(root / "addresses", layout.problems);
+  using Addresses = std::unordered_set<std::string>;
+  const std::vector<std::string> rootList =
+      readAddresses(root / "addresses", [&](std::string line) {
+        onProblem({"addresses", ""}, std::move(line));
+      });
+  const auto rootAddresses = std::make_shared<const Addresses>(rootList.begin(), rootList.end());
 
-  for (const std::string& name : names) {
+  std::vector<std::string> folders;
+  error = forEachName(root, [&](const char* name) {
     const fs::path entry = root / name;
     std::error_code statusError;
     const fs::file_status status = fs::status(entry, statusError);
     if (statusError || status.type() == fs::file_type::not_found) {
       // A dangling link, a link loop, or an entry we may not look at.
-      layout.problems.push_back(entry.string() + ": " +
-                                (statusError ? reasonFor(statusError) : "dangling link"));
-      continue;
-    }
-    if (fs::is_directory(status)) {
-      std::error_code listError;
-      std::vector<std::string> files = sortedNames(entry, listError);
-      if (listError) {
-        layout.problems.push_back(entry.string() + ": " + reasonFor(listError));
-        continue;
-      }
-      std::erase_if(files, [](const std::string& file) { return !hasIcsSuffix(file); });
-      CalendarFiles calendar{entry, std::move(files), rootAddresses};
-      for (std::string& address : readAddresses(entry / "addresses", layout.problems)) {
-        calendar.userAddresses.push_back(std::move(address));
-      }
-      layout.calendars.push_back(std::move(calendar));
+      onProblem({name, ""},
+                entry.string() + ": " + (statusError ? reasonFor(statusError) : "dangling link"));
+    } else if (fs::is_directory(status)) {
+      folders.emplace_back(name);
     } else if (hasIcsSuffix(name)) {
-      layout.calendars.push_back(CalendarFiles{root, {name}, rootAddresses});
+      onFile({{name, ""}, entry, rootAddresses});
     }
+  });
+  if (error) {
+    onProblem({"", ""}, root.string() + ": " + reasonFor(error));
+    return;
   }
-  return layout;
+
+  for (const std::string& folder : folders) {
+    const fs::path calendar = root / folder;
+    auto addresses = std::make_shared<Addresses>(*rootAddresses);
+    for (std::string& address : readAddresses(calendar / "addresses", [&](std::string line) {
+           onProblem({folder, "addresses"}, std::move(line));
+         })) {
+      addresses->insert(std::move(address));
+    }
+    const std::shared_ptr<const Addresses> shared = std::move(addresses);
+    const std::error_code listError = forEachName(calendar, [&](const char* name) {
+      if (hasIcsSuffix(name)) onFile({{folder, name}, calendar / name, shared});
+    });
+    if (listError) onProblem({folder, ""}, calendar.string() + ": " + reasonFor(listError));
+  }
 }
 
 }  // namespace quorvel::calendar::ics

@@ -1,9 +1,13 @@
 // The layout of an iCalendar store on disk, and reading its files safely.
 #pragma once
 
+#include <compare>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -14,22 +18,32 @@ namespace quorvel::calendar::ics {
 // blocking on it.
 std::variant<std::string, std::string> readRegularFile(const std::filesystem::path& path);
 
-struct CalendarFiles {
-  std::filesystem::path folder;
-  std::vector<std::string> files;          // names of its *.ics files, in order
-  std::vector<std::string> userAddresses;  // lower case, without "mailto:"
+// Where a file, or a problem, sits in the store: the entry of the store's
+// folder it belongs to, and its name inside that entry (empty for the entry
+// itself). The store's order is the order of places.
+struct StorePlace {
+  std::string entry;
+  std::string name;
+  auto operator<=>(const StorePlace&) const = default;
 };
 
-struct StoreLayout {
-  std::vector<CalendarFiles> calendars;
-  // Each "path: reason" for a calendar or file that could not be listed.
-  std::vector<std::string> problems;
+// A calendar file to read, with the addresses its calendar counts as the
+// user's (lower case, without "mailto:").
+struct StoreFile {
+  StorePlace place;
+  std::filesystem::path path;
+  std::shared_ptr<const std::unordered_set<std::string>> userAddresses;
 };
 
-// Lists the store below `root`: each folder directly below it is a calendar
-// of *.ics files, and each *.ics file directly in it is a calendar of its own.
-// Names starting with a dot are left alone. A missing root is an empty store.
-StoreLayout listStore(const std::filesystem::path& root);
+// Walks the store below `root`: each folder directly below it is a calendar
+// of *.ics files, and each *.ics file directly in it is a calendar of its own;
+// names starting with a dot are left alone, and a missing root is an empty
+// store. Each file goes to `onFile` and each entry that can't be listed or
+// read to `onProblem` ("path: reason"), in the order the system lists them:
+// callers order by place. Nothing is kept but the names of the calendar
+// folders, so that a walk over any number of files takes little memory.
+void walkStore(const std::filesystem::path& root, const std::function<void(StoreFile)>& onFile,
+               const std::function<void(StorePlace, std::string)>& onProblem);
 
 // Why the store's root can't be read (it can't be opened or listed), or
 // nothing when it can, or when it is absent.

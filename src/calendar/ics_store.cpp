@@ -90,30 +90,23 @@ class IcsPredicate final : public Predicate {
   const Window window;
 };
 
-// One calendar file to read: its folder and name, and its calendar's
-// addresses for the user.
-struct FileJob {
-  const fs::path* folder;
-  const std::string* name;
-  const std::unordered_set<std::string>* userAddresses;
-};
-
+// What one file gave, kept only when it gave something.
 struct FileOutcome {
+  StorePlace place;
   std::vector<Occurrence> occurrences;
   std::vector<std::string> lines;  // "path: problem"
 };
 
-FileOutcome eventsInFile(const FileJob& job, const Window& window, Scan scan) {
-  FileOutcome outcome;
-  const fs::path path = *job.folder / *job.name;
-  auto contents = readRegularFile(path);
+FileOutcome eventsInFile(const StoreFile& file, const Window& window, Scan scan) {
+  FileOutcome outcome{file.place, {}, {}};
+  auto contents = readRegularFile(file.path);
   if (const auto* why = std::get_if<1>(&contents)) {
-    outcome.lines.push_back(path.string() + ": " + *why);
+    outcome.lines.push_back(file.path.string() + ": " + *why);
     return outcome;
   }
-  TextEvents events = eventsInText(std::get<0>(contents), window, *job.userAddresses, scan);
+  TextEvents events = eventsInText(std::get<0>(contents), window, *file.userAddresses, scan);
   for (const std::string& problem : events.problems) {
-    outcome.lines.push_back(path.string() + ": " + problem);
+    outcome.lines.push_back(file.path.string() + ": " + problem);
   }
   outcome.occurrences = std::move(events.occurrences);
   return outcome;
@@ -145,36 +138,41 @@ class IcsStore final : public CalendarStore {
         searchWindow(static_cast<const IcsPredicate&>(predicate).window);
     if (!window) return {};
 
-    const StoreLayout layout = listStore(root_);
-    for (const std::string& problem : layout.problems) report(problem);
-
-    // Every file, in the store's order, with the addresses its calendar
-    // counts as the user's.
-    std::vector<std::unordered_set<std::string>> addresses;
-    addresses.reserve(layout.calendars.size());
-    std::vector<FileJob> jobs;
-    for (const CalendarFiles& calendar : layout.calendars) {
-      addresses.emplace_back(calendar.userAddresses.begin(), calendar.userAddresses.end());
-      for (const std::string& name : calendar.files) {
-        jobs.push_back({&calendar.folder, &name, &addresses.back()});
-      }
-    }
-
-    // Files are read and parsed on every core, a batch at a time, and their
-    // results joined in the store's order, so the output doesn't depend on
-    // which thread finished first, and memory holds only one batch's files.
-    std::vector<Occurrence> found;
-    for (std::size_t begin = 0; begin < jobs.size(); begin += kBatch) {
-      const std::size_t count = std::min(kBatch, jobs.size() - begin);
-      std::vector<FileOutcome> outcomes(count);
-      forEachIndex(count, [&](std::size_t i) {
-        outcomes[i] = eventsInFile(jobs[begin + i], *window, options_.scan);
+    // Files are read and parsed on every core, a batch at a time as the walk
+    // finds them; only what files give is kept, and it is put in the store's
+    // order afterwards, so the output doesn't depend on the order the system
+    // lists folders in or on which thread finished first.
+    std::vector<FileOutcome> kept;
+    std::vector<StoreFile> batch;
+    const auto runBatch = [&] {
+      std::vector<FileOutcome> outcomes(batch.size());
+      forEachIndex(batch.size(), [&](std::size_t i) {
+        outcomes[i] = eventsInFile(batch[i], *window, options_.scan);
       });
       for (FileOutcome& outcome : outcomes) {
-        for (const std::string& line : outcome.lines) report(line);
-        std::move(outcome.occurrences.begin(), outcome.occurrences.end(),
-                  std::back_inserter(found));
+        if (!outcome.occurrences.empty() || !outcome.lines.empty()) {
+          kept.push_back(std::move(outcome));
+        }
       }
+      batch.clear();
+    };
+    walkStore(
+        root_,
+        [&](StoreFile file) {
+          batch.push_back(std::move(file));
+          if (batch.size() == kBatch) runBatch();
+        },
+        [&](StorePlace place, std::string line) {
+          kept.push_back({std::move(place), {}, {std::move(line)}});
+        });
+    runBatch();
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const FileOutcome& a, const FileOutcome& b) { return a.place < b.place; });
+
+    std::vector<Occurrence> found;
+    for (FileOutcome& outcome : kept) {
+      for (const std::string& line : outcome.lines) report(line);
+      std::move(outcome.occurrences.begin(), outcome.occurrences.end(), std::back_inserter(found));
     }
 
     // Stable, so that equal times keep their place in the store.

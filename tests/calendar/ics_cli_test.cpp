@@ -214,8 +214,7 @@ TEST(IcsCli, HostileFilesAreSkippedAndGoodEventsStillListed) {
   const std::string cal = store.root().string() + "/cal/";
   const std::string prefix = "quorvel-calendar: ";
   EXPECT_EQ(result.err,
-            prefix + store.root().string() + "/looping: Too many levels of symbolic links\n" +
-                prefix + cal + "fifo.ics: not a regular file\n" + prefix + cal +
+            prefix + cal + "fifo.ics: not a regular file\n" + prefix + cal +
                 "garbage.ics: holds no iCalendar data, skipped\n" + prefix + cal +
                 "loop.ics: Too many levels of symbolic links\n" + prefix + cal +
                 "mixed.ics: event 1 has no start (DTSTART), skipped\n" + prefix + cal +
@@ -225,7 +224,8 @@ TEST(IcsCli, HostileFilesAreSkippedAndGoodEventsStillListed) {
                 "truncated.ics: ends inside a component (no END line)\n" + prefix + cal +
                 "truncated.ics: event 1 is cut short (the text ends before its END), "
                 "skipped\n" +
-                prefix + cal + "unreadable.ics: Permission denied\n");
+                prefix + cal + "unreadable.ics: Permission denied\n" + prefix +
+                store.root().string() + "/looping: Too many levels of symbolic links\n");
 }
 
 TEST(IcsCli, TheSampleStoreShowsItsEvents) {
