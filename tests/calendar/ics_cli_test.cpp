@@ -27,8 +27,9 @@ ProcessResult runTool(const std::vector<std::string>& args, const TempStore& sto
   return runProcess(argv, options);
 }
 
-TEST(IcsCli, AnEmptyStoreGivesExactlyAnEmptyArray) {
+TEST(IcsCli, AMissingStoreGivesExactlyAnEmptyArray) {
   const TempStore store;
+  std::filesystem::remove(store.root());
   const ProcessResult result = runTool({"0", "1e15"}, store);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "[]");
@@ -184,6 +185,9 @@ TEST(IcsCli, HostileFilesAreSkippedAndGoodEventsStillListed) {
   const std::string good = eventOf("SUMMARY:good\nDTSTART:20260302T100000Z\n");
   store.write("cal/good.ics", calendarOf(good));
   store.write("cal/garbage.ics", std::string("\x00\xff\xfe garbage \x01\x02\n\r\n", 18));
+  store.write("cal/empty.ics", "");
+  store.write("cal/zone.ics", calendarOf(eventOf("SUMMARY:zone\nDTSTART;TZID=W. Europe Standard "
+                                                 "Time:20260302T100000\n")));
   store.write("cal/truncated.ics", calendarOf(good).substr(0, calendarOf(good).size() - 40));
   store.write("cal/no-end.ics", calendarOf(good).substr(0, calendarOf(good).size() - 15));
   store.write("cal/long-line.ics", calendarOf(eventOf("SUMMARY:" + std::string(5 << 20, 'x') +
@@ -208,13 +212,15 @@ TEST(IcsCli, HostileFilesAreSkippedAndGoodEventsStillListed) {
     titles.push_back(record["title"].get<std::string>().substr(0, 8));
   }
   // good.ics, mixed.ics, no-end.ics and stray-end.ics at 10:00 (truncated.ics
-  // ends inside its only event), the long line at 11:00.
-  EXPECT_EQ(titles, (std::vector<std::string>{"good", "good", "good", "good", "xxxxxxxx"}));
+  // ends inside its only event), the long line at 11:00, and the unknown zone
+  // read as local time (UTC here) at 10:00 too.
+  EXPECT_EQ(titles, (std::vector<std::string>{"good", "good", "good", "good", "zone", "xxxxxxxx"}));
 
   const std::string cal = store.root().string() + "/cal/";
   const std::string prefix = "quorvel-calendar: ";
   EXPECT_EQ(result.err,
-            prefix + cal + "fifo.ics: not a regular file\n" + prefix + cal +
+            prefix + cal + "empty.ics: holds no iCalendar data, skipped\n" + prefix + cal +
+                "fifo.ics: not a regular file\n" + prefix + cal +
                 "garbage.ics: holds no iCalendar data, skipped\n" + prefix + cal +
                 "loop.ics: Too many levels of symbolic links\n" + prefix + cal +
                 "mixed.ics: event 1 has no start (DTSTART), skipped\n" + prefix + cal +
@@ -224,8 +230,10 @@ TEST(IcsCli, HostileFilesAreSkippedAndGoodEventsStillListed) {
                 "truncated.ics: ends inside a component (no END line)\n" + prefix + cal +
                 "truncated.ics: event 1 is cut short (the text ends before its END), "
                 "skipped\n" +
-                prefix + cal + "unreadable.ics: Permission denied\n" + prefix +
-                store.root().string() + "/looping: Too many levels of symbolic links\n");
+                prefix + cal + "unreadable.ics: Permission denied\n" + prefix + cal +
+                "zone.ics: event 1 has an unknown time zone \"W. Europe Standard "
+                "Time\"; its times are read as local time\n" +
+                prefix + store.root().string() + "/looping: Too many levels of symbolic links\n");
 }
 
 TEST(IcsCli, TheSampleStoreShowsItsEvents) {

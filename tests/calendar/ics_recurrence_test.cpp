@@ -231,18 +231,6 @@ TEST(Recurrence, OverridesReplaceTheOccurrenceTheyName) {
   }
 }
 
-TEST(Recurrence, MatchesTheWindowAtItsEdges) {
-  const ScopedTimeZone zone("UTC");
-  const std::string hourly = event(
-      "DTSTART:20260302T100000Z\nDTEND:20260302T110000Z\n"
-      "RRULE:FREQ=DAILY\n");
-  // Ends exactly at the window's start, starts exactly at its end: neither.
-  EXPECT_TRUE(listed(hourly, "2026-03-03T11:00", "2026-03-04T10:00").spans.empty());
-  EXPECT_EQ(listed(hourly, "2026-03-03T10:59", "2026-03-04T10:01").spans,
-            (std::vector<Span>{at("2026-03-03T10:00", "2026-03-03T11:00"),
-                               at("2026-03-04T10:00", "2026-03-04T11:00")}));
-}
-
 TEST(Recurrence, CostGrowsWithTheWindowNotTheYearsBeforeIt) {
   const ScopedTimeZone zone("UTC");
   // A daily series since 1990, for one week of 2026.
@@ -323,11 +311,8 @@ TEST(SearchWindow, CutsToFourYearsAndTheCalendarsRange) {
       {{0, 5 * 365 * 86400.0}, std::pair{0.0, kFourYears}},
       {{1e300, 2e300}, std::nullopt},
       {{-INFINITY, INFINITY}, std::pair{kYear1, kYear1 + kFourYears}},
-      {{-1e300, 0}, std::pair{kYear1, kYear1 + kFourYears}},
       {{NAN, 1}, std::nullopt},
-      {{0, NAN}, std::nullopt},
       {{1, 0}, std::nullopt},
-      {{1, 1}, std::nullopt},
   };
   for (const auto& c : cases) {
     const std::optional<Window> searched = searchWindow(c.requested);

@@ -1,7 +1,5 @@
 #include "calendar/ics_store.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "record/record.h"
@@ -163,51 +161,6 @@ TEST_F(IcsStoreTest, ListsCalendarsOfTheLayoutInAStableOrder) {
   EXPECT_EQ(titles, (std::vector<std::string>{"root", "a-one", "a-two", "a-two-second", "b-one",
                                               "longer"}));
   EXPECT_TRUE(result.diagnostics.empty());
-}
-
-TEST_F(IcsStoreTest, AMissingRootIsAnEmptyStore) {
-  std::filesystem::remove_all(store_.root());
-  const Query result = query(store_, -1e12, 1e12);
-  EXPECT_TRUE(result.records.empty());
-  EXPECT_TRUE(result.diagnostics.empty());
-}
-
-TEST_F(IcsStoreTest, SkipsWhatItCannotUseAndSaysWhy) {
-  const std::string good = eventOf("SUMMARY:good\nDTSTART:20260302T150000Z\n");
-  store_.write("cal/good.ics", calendarOf(good));
-  store_.write("cal/garbage.ics", "\x01\x02 not a calendar \xff");
-  store_.write("cal/empty.ics", "");
-  store_.write("cal/mixed.ics",
-               calendarOf(eventOf("SUMMARY:no start\n") + good +
-                          eventOf("SUMMARY:bad date\nDTSTART:20260230T100000Z\n")));
-  store_.write("cal/zone.ics",
-               calendarOf(eventOf("SUMMARY:unknown zone\n"
-                                  "DTSTART;TZID=W. Europe Standard Time:20260302T100000\n")));
-  ASSERT_EQ(::mkfifo((store_.root() / "cal/fifo.ics").c_str(), 0600), 0);
-  std::filesystem::create_directory_symlink("loop", store_.root() / "loop");
-
-  const Query result = query(store_, kMonday, kMonday + 86400);
-  std::vector<std::string> titles;
-  for (const EventRecord& record : result.records) titles.push_back(record.title);
-  EXPECT_EQ(titles, (std::vector<std::string>{"good", "good", "unknown zone"}));
-
-  const std::string cal = store_.root().string() + "/cal/";
-  EXPECT_EQ(
-      result.diagnostics,
-      (std::vector<std::string>{
-          "quorvel-calendar: " + cal + "empty.ics: holds no iCalendar data, skipped",
-          "quorvel-calendar: " + cal + "fifo.ics: not a regular file",
-          "quorvel-calendar: " + cal + "garbage.ics: holds no iCalendar data, skipped",
-          "quorvel-calendar: " + cal + "mixed.ics: event 1 has no start (DTSTART), skipped",
-          "quorvel-calendar: " + cal + "mixed.ics: event 3 has an invalid start (DTSTART), skipped",
-          "quorvel-calendar: " + cal +
-              "zone.ics: event 1 has an unknown time zone \"W. Europe Standard Time\"; "
-              "its times are read as local time",
-          "quorvel-calendar: " + store_.root().string() +
-              "/loop: Too many levels of symbolic links",
-      }));
-  // Read as New York time: 10:00 EST is 15:00Z.
-  EXPECT_EQ(result.records[2].startsAt, 1772463600000);
 }
 
 }  // namespace

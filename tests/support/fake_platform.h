@@ -42,57 +42,57 @@ struct FakeCalendar {
   std::vector<std::pair<double, double>> predicates;  // start and end, in seconds
 };
 
-class FakeParticipant final : public calendar::Participant {
+// Records each read in `calls`, so that tests can see what was read, in
+// which order.
+class Logged {
+ protected:
+  explicit Logged(std::vector<std::string>& calls) : calls_(calls) {}
+  template <typename T>
+  T logged(const char* read, T value) const {
+    calls_.push_back(read);
+    return value;
+  }
+
+ private:
+  std::vector<std::string>& calls_;
+};
+
+class FakeParticipant final : public calendar::Participant, Logged {
  public:
   FakeParticipant(FakeAttendee data, std::vector<std::string>& calls)
-      : data_(data), calls_(calls) {}
-  bool isCurrentUser() const override {
-    calls_.push_back("isCurrentUser");
-    return data_.isCurrentUser;
-  }
+      : Logged(calls), data_(data) {}
+  bool isCurrentUser() const override { return logged("isCurrentUser", data_.isCurrentUser); }
   std::int64_t participantStatus() const override {
-    calls_.push_back("participantStatus");
-    return data_.status;
+    return logged("participantStatus", data_.status);
   }
 
  private:
   FakeAttendee data_;
-  std::vector<std::string>& calls_;
 };
 
-class FakeEvent final : public calendar::Event {
+class FakeEvent final : public calendar::Event, Logged {
  public:
   FakeEvent(FakeEventData data, std::vector<std::string>& calls)
-      : data_(std::move(data)), calls_(calls) {}
+      : Logged(calls), data_(std::move(data)), calls_(calls) {}
 
   std::optional<calendar::Instant> startDate() const override {
-    calls_.push_back("startDate");
-    return instant(data_.start);
+    return logged("startDate", instant(data_.start));
   }
   std::optional<calendar::Instant> endDate() const override {
-    calls_.push_back("endDate");
-    return instant(data_.end);
+    return logged("endDate", instant(data_.end));
   }
-  std::optional<std::string> title() const override {
-    calls_.push_back("title");
-    return data_.title;
-  }
-  bool isAllDay() const override {
-    calls_.push_back("isAllDay");
-    return data_.isAllDay;
-  }
-  std::int64_t availability() const override {
-    calls_.push_back("availability");
-    return data_.availability;
-  }
+  std::optional<std::string> title() const override { return logged("title", data_.title); }
+  bool isAllDay() const override { return logged("isAllDay", data_.isAllDay); }
+  std::int64_t availability() const override { return logged("availability", data_.availability); }
   std::optional<calendar::Participants> attendees() const override {
-    calls_.push_back("attendees");
-    if (!data_.attendees) return std::nullopt;
-    calendar::Participants participants;
-    for (const FakeAttendee& attendee : *data_.attendees) {
-      participants.push_back(std::make_unique<FakeParticipant>(attendee, calls_));
+    std::optional<calendar::Participants> participants;
+    if (data_.attendees) {
+      participants.emplace();
+      for (const FakeAttendee& attendee : *data_.attendees) {
+        participants->push_back(std::make_unique<FakeParticipant>(attendee, calls_));
+      }
     }
-    return participants;
+    return logged("attendees", std::move(participants));
   }
 
  private:
