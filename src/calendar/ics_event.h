@@ -36,7 +36,7 @@ struct RecurrenceDate {
 };
 
 struct Attendee {
-  std::string address;      // without "mailto:"
+  std::string address;      // as the ATTENDEE gives it, "mailto:" and all
   std::int64_t status = 1;  // participation status code; NEEDS-ACTION when unknown
 };
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "calendar/ics_files.h"
 #include "calendar/ics_parse.h"
 #include "calendar/ics_prescan.h"
 
@@ -13,12 +14,6 @@ namespace {
 constexpr double kFirstSecond = -62135596800.0;  // 0001-01-01T00:00:00Z
 constexpr double kEndSecond = 253402300800.0;    // 10000-01-01T00:00:00Z
 constexpr double kFourYears = 1461.0 * 86400.0;
-
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 std::shared_ptr<const EventDetails> detailsOf(
     const VEvent& event, const std::unordered_set<std::string>& userAddresses) {
@@ -30,7 +25,7 @@ std::shared_ptr<const EventDetails> detailsOf(
     details->attendees.emplace();
     for (const Attendee& attendee : *event.attendees) {
       details->attendees->push_back(EventDetails::Attendee{
-          userAddresses.contains(lowerCase(attendee.address)), attendee.status});
+          userAddresses.contains(addressKey(attendee.address)), attendee.status});
     }
   }
   return details;

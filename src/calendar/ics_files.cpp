@@ -126,6 +126,18 @@ std::optional<std::string> unreadableRoot(const fs::path& root) {
   return std::nullopt;
 }
 
+std::string addressKey(std::string_view address) {
+  constexpr std::string_view kScheme = "mailto:";
+  if (address.size() >= kScheme.size() &&
+      strncasecmp(address.data(), kScheme.data(), kScheme.size()) == 0) {
+    address.remove_prefix(kScheme.size());
+  }
+  std::string key(address);
+  std::transform(key.begin(), key.end(), key.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return key;
+}
+
 std::vector<std::string> parseAddresses(const std::string& text) {
   std::vector<std::string> addresses;
   std::string_view rest = text;
@@ -137,13 +149,8 @@ std::vector<std::string> parseAddresses(const std::string& text) {
     const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
     while (!line.empty() && isSpace(line.front())) line.remove_prefix(1);
     while (!line.empty() && isSpace(line.back())) line.remove_suffix(1);
-    if (line.size() >= 7 && strncasecmp(line.data(), "mailto:", 7) == 0) line.remove_prefix(7);
-    if (line.empty()) continue;
-
-    std::string address(line);
-    std::transform(address.begin(), address.end(), address.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    addresses.push_back(std::move(address));
+    std::string address = addressKey(line);
+    if (!address.empty()) addresses.push_back(std::move(address));
   }
   return addresses;
 }

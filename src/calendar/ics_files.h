@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <variant>
 #include <vector>
@@ -48,6 +49,10 @@ void walkStore(const std::filesystem::path& root, const std::function<void(Store
 // Why the store's root can't be read (it can't be opened or listed), or
 // nothing when it can, or when it is absent.
 std::optional<std::string> unreadableRoot(const std::filesystem::path& root);
+
+// An address as the user's addresses are compared: without a leading
+// "mailto:", in lower case.
+std::string addressKey(std::string_view address);
 
 // The addresses in the text of an `addresses` file: one per line, blank lines
 // ignored, "mailto:" optional, compared without regard to case.

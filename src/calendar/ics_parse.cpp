@@ -45,15 +45,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::string_view withoutMailto(std::string_view address) {
-  constexpr std::string_view kScheme = "mailto:";
-  if (address.size() >= kScheme.size() &&
-      equalsIgnoringCase(address.substr(0, kScheme.size()), kScheme)) {
-    address.remove_prefix(kScheme.size());
-  }
-  return address;
-}
-
 // How deeply BEGIN and END lines nest components, reading content lines as
 // libical does: a line break followed by a space or tab continues the line.
 int nestingDepth(std::string_view text) {
@@ -632,8 +623,8 @@ void Reader::readEvent(icalcomponent* component) {
        p != nullptr; p = icalcomponent_get_next_property(component, ICAL_ATTENDEE_PROPERTY)) {
     if (!event.attendees) event.attendees.emplace();
     const char* address = icalproperty_get_attendee(p);
-    event.attendees->push_back(Attendee{
-        std::string(withoutMailto(address != nullptr ? address : "")), participantStatusOf(p)});
+    event.attendees->push_back(
+        Attendee{std::string(address != nullptr ? address : ""), participantStatusOf(p)});
   }
 
   if (icalproperty* uid = icalcomponent_get_first_property(component, ICAL_UID_PROPERTY)) {
