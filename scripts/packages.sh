@@ -17,4 +17,4 @@ ensure_packages() {
 }
 
 # What building the tool needs.
-BUILD_PACKAGES=(cmake make g++ pkg-config libical-dev nlohmann-json3-dev tzdata)
+BUILD_PACKAGES=(cmake make g++ libcctz-dev nlohmann-json3-dev tzdata)

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,15 @@ class Event {
 };
 
 using Events = std::vector<std::unique_ptr<Event>>;
+
+// Thrown by a store's fetch when the calendar could not be read completely
+// (the system lacked descriptors or memory while reading it), so that a
+// partial list never passes for the whole. The system calendar's fetch has no
+// failure, and never throws it.
+class IncompleteRead : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // The store's query object; only the store that made it can use it.
 class Predicate {

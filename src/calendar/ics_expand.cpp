@@ -6,7 +6,6 @@
 
 #include "calendar/ics_files.h"
 #include "calendar/ics_parse.h"
-#include "calendar/ics_prescan.h"
 
 namespace quorvel::calendar::ics {
 namespace {
@@ -202,14 +201,17 @@ std::optional<Window> searchWindow(const Window& requested) {
   return Window{start, end};
 }
 
-TextEvents eventsInText(const std::string& text, const Window& requested,
-                        const std::unordered_set<std::string>& userAddresses, Scan scan) {
+TextEvents eventsInText(std::string_view text, const Window& requested,
+                        const std::unordered_set<std::string>& userAddresses) {
   TextEvents result;
   const std::optional<Window> window = searchWindow(requested);
   if (!window) return result;
-  if (scan == Scan::quick && certainlyOutside(text, *window)) return result;
 
   const ParsedCalendar parsed = parseCalendar(text);
+  if (parsed.failure) {
+    result.failure = parsed.failure;
+    return result;
+  }
   result.problems = parsed.problems;
 
   std::unordered_map<std::string_view, std::vector<const VEvent*>> overrides;

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -24,18 +25,15 @@ struct TextEvents {
   // Each event's occurrences in time order, events in the order of the text.
   std::vector<Occurrence> occurrences;
   std::vector<std::string> problems;  // one line each, without a line feed
+  // Why the text couldn't be read completely (a zone it names couldn't be
+  // read for want of a resource); then nothing else counts.
+  std::optional<std::string> failure;
 };
-
-// How a text is read: `quick` first looks whether the text can hold anything
-// for the window at all and skips parsing it when it can't; `full` always
-// parses. Both give the same result.
-enum class Scan { quick, full };
 
 // The occurrences in `window` of the events of one calendar file. An override
 // (RECURRENCE-ID) replaces the occurrence of the event with the same UID in
 // the same text that it names; EXDATEs remove occurrences; RDATEs add them.
-TextEvents eventsInText(const std::string& text, const Window& window,
-                        const std::unordered_set<std::string>& userAddresses,
-                        Scan scan = Scan::quick);
+TextEvents eventsInText(std::string_view text, const Window& window,
+                        const std::unordered_set<std::string>& userAddresses);
 
 }  // namespace quorvel::calendar::ics

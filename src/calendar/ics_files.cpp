@@ -73,6 +73,25 @@ std::vector<std::string> readAddresses(const fs::path& path,
 
 }  // namespace
 
+bool isResourceError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case ENXIO:
+    case ENODEV:
+    case EFBIG:
+    case EOVERFLOW:
+      return false;
+    default:
+      return true;
+  }
+}
+
 std::variant<std::string, std::string> readRegularFile(const fs::path& path) {
   using Result = std::variant<std::string, std::string>;
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));

@@ -19,6 +19,12 @@ namespace quorvel::calendar::ics {
 // blocking on it.
 std::variant<std::string, std::string> readRegularFile(const std::filesystem::path& path);
 
+// Whether a failed call's errno says only that the system lacked something
+// (descriptors, memory, a working disk) rather than anything about the file
+// it was asked for: then the store can't be read completely, which is not the
+// same as a bad file.
+bool isResourceError(int error);
+
 // Where a file, or a problem, sits in the store: the entry of the store's
 // folder it belongs to, and its name inside that entry (empty for the entry
 // itself). The store's order is the order of places.

@@ -1,693 +1,512 @@
-// libical parses the text; everything used afterwards is copied out into
-// plain data (ics_event.h), so that no libical type or ownership rule leaves
-// this file.
-//
-// Around libical 3.0:
-// - Lines are handed to its parser by a reader of our own. Its string reader
-//   searches for the end of the line again for every 80-byte piece, which
-//   makes one long line cost quadratic time (2 s for a 5 MB line).
-// - Components still open where the text ends are closed there, so that a
-//   truncated file keeps the events it completed.
-// - Components nested deeper than kMaxDepth refuse the file before parsing:
-//   libical frees a tree recursively, so a deep enough one overflows the stack.
-// - A TZID is resolved against the file's VTIMEZONEs, then the system's tz
-//   database; libical's own lookup silently reads an unknown TZID as UTC.
-//   Zones the file defines are worked out by DefinedZone, never by libical,
-//   whose expansion of a VTIMEZONE can be kept busy indefinitely by a hostile
-//   rule in it.
+// Components are followed by their BEGIN and END lines on a stack that the
+// reader counts itself, so no input reaches the C++ stack however deep it
+// nests. What a VEVENT says is kept as written until its calendar ends: only
+// then are all the calendar's VTIMEZONEs known, and its TZIDs can be
+// resolved, each once.
 #include "calendar/ics_parse.h"
 
-#include <libical/ical.h>
-
-#include "calendar/ics_zone.h"
-
 #include <algorithm>
-#include <cstring>
 #include <map>
-#include <mutex>
-#include <string_view>
+
+#include "calendar/ics_lines.h"
+#include "calendar/ics_system_zones.h"
+#include "calendar/ics_values.h"
+#include "calendar/ics_zone.h"
 
 namespace quorvel::calendar::ics {
 namespace {
 
-constexpr int kMaxDepth = 64;
+constexpr std::size_t kMaxNesting = 64;
+// Unknown TZIDs named per event: enough to say what went wrong.
+constexpr std::size_t kMaxUnknownZones = 8;
 
-struct ComponentDeleter {
-  void operator()(icalcomponent* component) const { icalcomponent_free(component); }
+enum class Kind { calendar, event, timezone, observance, other };
+
+// A DATE or DATE-TIME as written, its TZID not yet resolved.
+struct WrittenTime {
+  std::int64_t wall = 0;
+  bool isDate = false;
+  bool utc = false;
+  int tzid = -1;  // index into the calendar's TZIDs; -1 for none
 };
-using ComponentPtr = std::unique_ptr<icalcomponent, ComponentDeleter>;
 
-struct ParserDeleter {
-  void operator()(icalparser* parser) const { icalparser_free(parser); }
+struct WrittenDate {
+  WrittenTime start;
+  std::optional<WrittenTime> end;
+  std::optional<Duration> duration;
 };
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
+// A VEVENT's properties as written.
+struct WrittenEvent {
+  int number = 0;
+  bool complete = false;
+  bool sawStart = false;
+  std::optional<WrittenTime> start;
+  bool sawEnd = false;
+  std::optional<WrittenTime> end;
+  bool sawDuration = false;
+  std::optional<Duration> duration;
+  std::optional<std::string> title;
+  std::optional<std::int64_t> busyStatus;
+  std::optional<bool> transparent;
+  std::optional<std::vector<Attendee>> attendees;
+  std::optional<std::string> uid;
+  bool sawRecurrenceId = false;
+  std::optional<WrittenTime> recurrenceId;
+  std::vector<std::string> rules;
+  std::vector<WrittenDate> dates;
+  int invalidDates = 0;
+  std::vector<WrittenTime> exceptions;
+  int invalidExceptions = 0;
+};
 
-// How deeply BEGIN and END lines nest components, reading content lines as
-// libical does: a line break followed by a space or tab continues the line.
-int nestingDepth(std::string_view text) {
-  int depth = 0;
-  int deepest = 0;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    // The property name: unfolded bytes up to ':' or ';', enough to tell
-    // BEGIN and END apart from everything else.
-    char name[8];
-    std::size_t length = 0;
-    bool nameEnded = false;
-    for (;;) {
-      if (pos >= text.size()) break;
-      const char c = text[pos];
-      if (c == '\n' || c == '\r') {
-        std::size_t after = pos + 1;
-        if (c == '\r' && after < text.size() && text[after] == '\n') ++after;
-        if (after < text.size() && (text[after] == ' ' || text[after] == '\t')) {
-          pos = after + 1;  // a fold: the line goes on
-          continue;
-        }
-        break;
-      }
-      if (!nameEnded) {
-        if (c == ':' || c == ';') {
-          nameEnded = true;
-        } else if (length < sizeof name) {
-          name[length++] = c;
-        } else {
-          nameEnded = true;  // longer than any name of interest
-          length = sizeof name;
-        }
-      }
-      if (nameEnded) {
-        // Skip to the end of this physical line.
-        const void* newline = std::memchr(text.data() + pos, '\n', text.size() - pos);
-        pos = newline != nullptr ? static_cast<const char*>(newline) - text.data() : text.size();
-        if (pos > 0 && text[pos - 1] == '\r') --pos;
-        continue;
-      }
-      ++pos;
-    }
-    const std::string_view found(name, length);
-    if (equalsIgnoringCase(found, "BEGIN")) {
-      deepest = std::max(deepest, ++depth);
-    } else if (equalsIgnoringCase(found, "END") && depth > 0) {
-      --depth;
-    }
-    // Past the line break.
-    if (pos < text.size() && text[pos] == '\r') ++pos;
-    if (pos < text.size() && text[pos] == '\n') ++pos;
-  }
-  return deepest;
-}
+// A STANDARD or DAYLIGHT part of a VTIMEZONE, as written.
+struct WrittenObservance {
+  std::optional<DateTime> start;
+  std::optional<std::int64_t> offsetFrom;
+  std::optional<std::int64_t> offsetTo;
+  std::vector<std::string> rules;
+  std::vector<DateTime> dates;
+};
 
-// Hands the text to libical's parser a piece at a time, as fgets would, but
-// looking for the end of the line only within the piece.
-struct TextReader {
-  const char* next;
-  const char* end;
+// One VCALENDAR (or the text's top level, for components outside any).
+struct Scope {
+  std::vector<WrittenEvent> events;
+  std::map<std::string, std::vector<Observance>, std::less<>> definedZones;
+  std::vector<std::string> tzids;
+  std::map<std::string, int, std::less<>> tzidIndex;
 
-  static char* read(char* out, std::size_t size, void* data) {
-    auto* reader = static_cast<TextReader*>(data);
-    if (reader->next == reader->end || size < 2) return nullptr;
-    std::size_t length = std::min<std::size_t>(size - 1, reader->end - reader->next);
-    if (const void* newline = std::memchr(reader->next, '\n', length)) {
-      length = static_cast<const char*>(newline) - reader->next + 1;
-    }
-    std::memcpy(out, reader->next, length);
-    out[length] = '\0';
-    reader->next += length;
-    return out;
+  int tzidOf(std::string name) {
+    const auto found = tzidIndex.find(name);
+    if (found != tzidIndex.end()) return found->second;
+    const int index = static_cast<int>(tzids.size());
+    tzids.push_back(name);
+    tzidIndex.emplace(std::move(name), index);
+    return index;
   }
 };
 
-// The parsed text: every top-level component, under an XROOT when there are
-// several. Components still open where the text ends are closed there, so a
-// truncated file keeps what it completed; `truncated` says it happened.
-ComponentPtr parseText(const std::string& text, bool& truncated) {
-  truncated = false;
-  const std::unique_ptr<icalparser, ParserDeleter> parser(icalparser_new());
-  if (!parser) return nullptr;
-  TextReader reader{text.data(), text.data() + text.size()};
-  icalparser_set_gen_data(parser.get(), &reader);
+Kind kindOf(std::string_view name) {
+  if (sameName(name, "VCALENDAR")) return Kind::calendar;
+  if (sameName(name, "VEVENT")) return Kind::event;
+  if (sameName(name, "VTIMEZONE")) return Kind::timezone;
+  if (sameName(name, "STANDARD") || sameName(name, "DAYLIGHT")) return Kind::observance;
+  return Kind::other;
+}
 
-  ComponentPtr root;
-  const auto adopt = [&root](icalcomponent* component) {
-    if (!root) {
-      root.reset(component);
-      return;
-    }
-    if (icalcomponent_isa(root.get()) != ICAL_XROOT_COMPONENT) {
-      ComponentPtr wrapper(icalcomponent_new(ICAL_XROOT_COMPONENT));
-      icalcomponent_add_component(wrapper.get(), root.release());
-      root = std::move(wrapper);
-    }
-    icalcomponent_add_component(root.get(), component);
+std::int64_t participationOf(const ContentLine& line) {
+  const std::string partstat = line.parameter("PARTSTAT");
+  constexpr std::pair<std::string_view, std::int64_t> kStatuses[] = {
+      {"NEEDS-ACTION", 1}, {"ACCEPTED", 2},  {"DECLINED", 3},   {"TENTATIVE", 4},
+      {"DELEGATED", 5},    {"COMPLETED", 6}, {"IN-PROCESS", 7},
   };
-  for (;;) {
-    char* line = icalparser_get_line(parser.get(), &TextReader::read);
-    if (icalcomponent* component = icalparser_add_line(parser.get(), line)) adopt(component);
-    if (line == nullptr) break;
-    icalmemory_free_buffer(line);
+  for (const auto& [name, status] : kStatuses) {
+    if (sameName(partstat, name)) return status;
   }
-  // libical 3.0 still frees what icalparser_clean returns when the parser
-  // goes, whatever its documentation says: keep a copy instead.
-  if (icalcomponent* rest = icalparser_clean(parser.get())) {
-    truncated = true;
-    if (icalcomponent* copy = icalcomponent_new_clone(rest)) adopt(copy);
-  }
-  return root;
+  return 1;  // none, an extension or an unknown value: NEEDS-ACTION
 }
 
-// Whether libical closed the component at the end of the text rather than
-// at its END line.
-bool isCutShort(icalcomponent* component) {
-  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_XLICERROR_PROPERTY);
-       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_XLICERROR_PROPERTY)) {
-    const char* text = icalproperty_get_xlicerror(p);
-    if (text != nullptr && std::strstr(text, "Missing END") != nullptr) return true;
-  }
-  return false;
+std::int64_t busyStatusOf(std::string_view value) {
+  if (sameName(value, "FREE")) return 1;
+  if (sameName(value, "TENTATIVE")) return 2;
+  if (sameName(value, "OOF")) return 3;
+  return 0;
 }
 
-// A zone of the system's tz database, as libical reads it.
-class IcalZone final : public Zone {
- public:
-  explicit IcalZone(icaltimezone* zone) : zone_(zone) {}
-
-  std::int64_t offsetAt(std::int64_t utcSeconds) const override {
-    const CivilTime civil = civilOf(utcSeconds);
-    icaltimetype time = icaltime_null_time();
-    time.year = civil.year;
-    time.month = civil.month;
-    time.day = civil.day;
-    time.hour = civil.hour;
-    time.minute = civil.minute;
-    time.second = civil.second;
-    time.zone = icaltimezone_get_utc_timezone();
-    int isDaylight = 0;
-    const std::int64_t offset = icaltimezone_get_utc_offset_of_utc_time(zone_, &time, &isDaylight);
-    return std::clamp(offset, -kMaxUtcOffset, kMaxUtcOffset);
-  }
-
- private:
-  icaltimezone* zone_;
-};
-
-// Only names made of the characters of tz database names reach libical, which
-// opens files named after them: no "..", no absolute paths.
-bool looksLikeZoneName(std::string_view name) {
-  if (name.empty() || name.size() > 128 || name.front() == '/') return false;
-  if (name.find("..") != std::string_view::npos) return false;
-  for (const char c : name) {
-    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                    c == '/' || c == '_' || c == '-' || c == '+';
-    if (!ok) return false;
-  }
-  return true;
-}
-
-// A zone of the system's tz database named by `tzid`, or by its tail after a
-// vendor prefix such as "/mozilla.org/20070129_1/Europe/Berlin"; null when
-// there is none. Looked up once per name for the whole process.
-const Zone* systemZone(const std::string& tzid) {
-  static std::mutex mutex;
-  static std::map<std::string, std::unique_ptr<IcalZone>, std::less<>> known;
-  const std::lock_guard lock(mutex);
-  if (const auto found = known.find(tzid); found != known.end()) return found->second.get();
-
-  icaltimezone* zone = nullptr;
-  std::string_view name = tzid;
-  while (zone == nullptr && !name.empty()) {
-    if (looksLikeZoneName(name))
-      zone = icaltimezone_get_builtin_timezone(std::string(name).c_str());
-    const std::size_t slash = name.find('/');
-    if (slash == std::string_view::npos) break;
-    name.remove_prefix(slash + 1);
-  }
-  auto& entry = known[tzid];
-  if (zone != nullptr) entry = std::make_unique<IcalZone>(zone);
-  return entry.get();
-}
-
-Frequency frequencyOf(icalrecurrencetype_frequency frequency) {
-  switch (frequency) {
-    case ICAL_SECONDLY_RECURRENCE:
-      return Frequency::secondly;
-    case ICAL_MINUTELY_RECURRENCE:
-      return Frequency::minutely;
-    case ICAL_HOURLY_RECURRENCE:
-      return Frequency::hourly;
-    case ICAL_DAILY_RECURRENCE:
-      return Frequency::daily;
-    case ICAL_WEEKLY_RECURRENCE:
-      return Frequency::weekly;
-    case ICAL_MONTHLY_RECURRENCE:
-      return Frequency::monthly;
-    default:
-      return Frequency::yearly;
-  }
-}
-
-// libical's weekdays run from Sunday (1) to Saturday (7); ours from Monday (0).
-int weekdayOf(icalrecurrencetype_weekday weekday) { return (static_cast<int>(weekday) + 5) % 7; }
-
-template <std::size_t N>
-std::vector<int> listOf(const short (&values)[N]) {
-  std::vector<int> list;
-  for (const short value : values) {
-    if (value == ICAL_RECURRENCE_ARRAY_MAX) break;
-    list.push_back(value);
-  }
-  return list;
-}
-
-std::vector<Observance> observancesOf(icalcomponent* vtimezone);
-
-// Everything one text's events are read against: the VCALENDAR they sit in
-// (for its VTIMEZONEs) and the zones resolved so far.
 class Reader {
  public:
   explicit Reader(ParsedCalendar& result) : result_(result) {}
 
-  void readCalendar(icalcomponent* calendar) {
-    calendar_ = calendar;
-    zones_.clear();
-    for (icalcompiter it = icalcomponent_begin_component(calendar, ICAL_VEVENT_COMPONENT);
-         icalcompiter_deref(&it) != nullptr; icalcompiter_next(&it)) {
-      readEvent(icalcompiter_deref(&it));
-    }
-  }
-
-  // A VEVENT outside any VCALENDAR: only the system's zones are known to it.
-  void readLoneEvent(icalcomponent* component) {
-    calendar_ = nullptr;
-    zones_.clear();
-    readEvent(component);
-  }
-
-  std::vector<std::unique_ptr<DefinedZone>> ownZones;
+  void read(std::string_view text);
 
  private:
-  void readEvent(icalcomponent* component);
-  const Zone* definedZone(const char* tzid);
-  void readRecurrence(icalcomponent* component, VEvent& event, const std::string& which);
-  void problem(std::string text) { result_.problems.push_back(std::move(text)); }
-  const Zone* zoneFor(const char* tzid);
-  std::optional<TimeValue> timeOf(icaltimetype time, icalproperty* property);
-  std::optional<TimeValue> timeOf(icalproperty* property);
+  void begin(std::string_view name);
+  void end(std::string_view name);
+  void close(bool complete);
+  void property(const ContentLine& line);
+  void eventProperty(const ContentLine& line, WrittenEvent& event);
+  void observanceProperty(const ContentLine& line, WrittenObservance& observance);
+  std::optional<WrittenTime> timeOf(const ContentLine& line, std::string_view value);
+  void finish(Scope& scope);
+  std::optional<VEvent> eventOf(const WrittenEvent& written, const std::vector<const Zone*>& zones,
+                                const Scope& scope);
+
+  Scope& scope() { return inCalendar_ ? calendar_ : topLevel_; }
 
   ParsedCalendar& result_;
-  icalcomponent* calendar_ = nullptr;
-  std::map<std::string, const Zone*, std::less<>> zones_;  // null: unknown
-  VEvent* event_ = nullptr;                                // the event being read
-  int eventNumber_ = 0;
+  std::vector<std::pair<Kind, std::string>> stack_;
+  Scope topLevel_;
+  Scope calendar_;
+  bool inCalendar_ = false;
+  bool sawData_ = false;
+  int events_ = 0;
+  // What the innermost component being read is, when it is one that matters.
+  WrittenEvent* event_ = nullptr;
+  std::string timezoneId_;
+  std::vector<Observance> observances_;
+  bool inTimezone_ = false;
+  std::optional<WrittenObservance> observance_;
+  std::vector<std::unique_ptr<Zone>> zones_;
 };
 
-// The zone a VTIMEZONE of the calendar defines under `tzid`, if any.
-const Zone* Reader::definedZone(const char* tzid) {
-  if (calendar_ == nullptr) return nullptr;
-  for (icalcompiter it = icalcomponent_begin_component(calendar_, ICAL_VTIMEZONE_COMPONENT);
-       icalcompiter_deref(&it) != nullptr; icalcompiter_next(&it)) {
-    icalcomponent* vtimezone = icalcompiter_deref(&it);
-    icalproperty* id = icalcomponent_get_first_property(vtimezone, ICAL_TZID_PROPERTY);
-    const char* name = id != nullptr ? icalproperty_get_tzid(id) : nullptr;
-    if (name == nullptr || std::strcmp(name, tzid) != 0) continue;
-    std::vector<Observance> observances = observancesOf(vtimezone);
-    if (observances.empty()) return nullptr;
-    ownZones.push_back(std::make_unique<DefinedZone>(std::move(observances)));
-    return ownZones.back().get();
-  }
-  return nullptr;
-}
-
-// An unknown zone is read as local time. It is left to the event to say so,
-// and only when one of its occurrences is listed: that is when the guess
-// shows.
-const Zone* Reader::zoneFor(const char* tzid) {
-  auto found = zones_.find(tzid);
-  if (found == zones_.end()) {
-    const Zone* zone = definedZone(tzid);
-    if (zone == nullptr) zone = systemZone(tzid);
-    found = zones_.emplace(tzid, zone).first;
-  }
-  if (found->second != nullptr) return found->second;
-  if (event_ != nullptr) {
-    auto& unknown = event_->unknownZones;
-    if (std::find(unknown.begin(), unknown.end(), found->first) == unknown.end()) {
-      unknown.push_back(found->first);
+void Reader::read(std::string_view text) {
+  LineReader lines(text);
+  ContentLine line;
+  while (lines.next(line)) {
+    if (sameName(line.name, "BEGIN") && line.hasValue) {
+      if (stack_.size() == kMaxNesting) {
+        result_ = ParsedCalendar{};
+        result_.problems.push_back("nests components more than " + std::to_string(kMaxNesting) +
+                                   " deep, skipped");
+        return;
+      }
+      begin(line.value);
+    } else if (sameName(line.name, "END") && line.hasValue) {
+      end(line.value);
+    } else if (line.hasValue) {
+      property(line);
     }
+    if (result_.failure) return;
   }
-  return &localZone();
+  result_.work = lines.work();
+  if (!stack_.empty()) result_.problems.emplace_back("ends inside a component (no END line)");
+  while (!stack_.empty() && !result_.failure) close(false);
+  if (!result_.failure) finish(topLevel_);
+  if (!sawData_) result_.problems.emplace_back("holds no iCalendar data, skipped");
+  result_.zones = std::make_shared<std::vector<std::unique_ptr<Zone>>>(std::move(zones_));
 }
 
-// A DATE or DATE-TIME with the zone its property names; nothing when the
-// value isn't a real date.
-std::optional<TimeValue> Reader::timeOf(icaltimetype time, icalproperty* property) {
-  if (icaltime_is_null_time(time)) return std::nullopt;
-  const CivilTime civil{time.year, time.month, time.day, time.hour, time.minute, time.second};
-  if (!isValidCivil(civil)) return std::nullopt;
-  TimeValue result;
-  result.wall = wallSeconds(civil);
-  result.isDate = time.is_date != 0;
-  if (result.isDate) {
-    result.zone = &localZone();
-  } else if (icaltime_is_utc(time)) {
-    result.zone = &utcZone();
-  } else if (icalparameter* tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
-             tzid != nullptr && icalparameter_get_tzid(tzid) != nullptr) {
-    result.zone = zoneFor(icalparameter_get_tzid(tzid));
+void Reader::begin(std::string_view name) {
+  Kind kind = kindOf(name);
+  const std::size_t depth = stack_.size();
+  const bool inScope = depth == 0 || (depth == 1 && inCalendar_);
+  if (kind == Kind::calendar && depth == 0) {
+    sawData_ = true;
+    inCalendar_ = true;
+    calendar_ = Scope{};
+  } else if (kind == Kind::event && inScope) {
+    sawData_ = sawData_ || depth == 0;
+    scope().events.push_back(WrittenEvent{});
+    event_ = &scope().events.back();
+    event_->number = ++events_;
+  } else if (kind == Kind::timezone && inScope) {
+    inTimezone_ = true;
+    timezoneId_.clear();
+    observances_.clear();
+  } else if (kind == Kind::observance && inTimezone_ && stack_.back().first == Kind::timezone) {
+    observance_.emplace();
   } else {
-    result.zone = &localZone();
+    kind = Kind::other;
   }
-  return result;
+  stack_.emplace_back(kind, name);
 }
 
-std::optional<TimeValue> Reader::timeOf(icalproperty* property) {
-  const icalvalue* value = icalproperty_get_value(property);
-  if (value == nullptr) return std::nullopt;
-  switch (icalvalue_isa(value)) {
-    case ICAL_DATE_VALUE:
-      return timeOf(icalvalue_get_date(value), property);
-    case ICAL_DATETIME_VALUE:
-      return timeOf(icalvalue_get_datetime(value), property);
+void Reader::end(std::string_view name) {
+  // The END closes the innermost component of that name, and any left open
+  // inside it; an END that matches nothing open is passed over.
+  const auto open = std::find_if(stack_.rbegin(), stack_.rend(), [name](const auto& entry) {
+    return sameName(entry.second, name);
+  });
+  if (open == stack_.rend()) return;
+  const std::size_t keep = stack_.size() - 1 - static_cast<std::size_t>(open - stack_.rbegin());
+  while (stack_.size() > keep && !result_.failure) close(true);
+}
+
+void Reader::close(bool complete) {
+  const Kind kind = stack_.back().first;
+  stack_.pop_back();
+  switch (kind) {
+    case Kind::event:
+      event_->complete = complete;
+      event_ = nullptr;
+      break;
+    case Kind::observance: {
+      if (complete && observance_->start && observance_->offsetFrom && observance_->offsetTo) {
+        Observance observance;
+        observance.offsetFrom = std::clamp(*observance_->offsetFrom, -kMaxUtcOffset, kMaxUtcOffset);
+        observance.offsetTo = std::clamp(*observance_->offsetTo, -kMaxUtcOffset, kMaxUtcOffset);
+        observance.startWall = wallSeconds(observance_->start->civil);
+        // Rules finer than daily are left out: no real zone changes its
+        // offset more than once a day.
+        for (const std::string& text : observance_->rules) {
+          std::string why;
+          if (auto rule = parseRule(text, false, why);
+              rule && rule->frequency >= Frequency::daily) {
+            observance.rules.push_back(std::move(*rule));
+          }
+        }
+        for (const DateTime& date : observance_->dates) {
+          // A UTC onset, as a wall-clock time in the offset before it.
+          observance.dateWalls.push_back(wallSeconds(date.civil) +
+                                         (date.utc ? observance.offsetFrom : 0));
+        }
+        observances_.push_back(std::move(observance));
+      }
+      observance_.reset();
+      break;
+    }
+    case Kind::timezone:
+      if (!timezoneId_.empty()) scope().definedZones.emplace(timezoneId_, std::move(observances_));
+      observances_.clear();
+      inTimezone_ = false;
+      break;
+    case Kind::calendar:
+      finish(calendar_);
+      inCalendar_ = false;
+      break;
+    case Kind::other:
+      break;
+  }
+}
+
+void Reader::property(const ContentLine& line) {
+  if (stack_.empty()) return;
+  switch (stack_.back().first) {
+    case Kind::event:
+      eventProperty(line, *event_);
+      break;
+    case Kind::observance:
+      observanceProperty(line, *observance_);
+      break;
+    case Kind::timezone:
+      if (sameName(line.name, "TZID") && timezoneId_.empty())
+        timezoneId_ = unescapeText(line.value);
+      break;
     default:
-      return std::nullopt;
+      break;
   }
 }
 
-std::int64_t availabilityOf(icalcomponent* component) {
-  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_X_PROPERTY); p != nullptr;
-       p = icalcomponent_get_next_property(component, ICAL_X_PROPERTY)) {
-    const char* name = icalproperty_get_x_name(p);
-    if (name == nullptr || !equalsIgnoringCase(name, "X-MICROSOFT-CDO-BUSYSTATUS")) continue;
-    const char* value = icalproperty_get_x(p);
-    const std::string_view status = value != nullptr ? value : "";
-    if (equalsIgnoringCase(status, "FREE")) return 1;
-    if (equalsIgnoringCase(status, "TENTATIVE")) return 2;
-    if (equalsIgnoringCase(status, "OOF")) return 3;
-    return 0;
+std::optional<WrittenTime> Reader::timeOf(const ContentLine& line, std::string_view value) {
+  const std::optional<DateTime> time = parseDateTime(value);
+  if (!time) return std::nullopt;
+  WrittenTime written{wallSeconds(time->civil), time->isDate, time->utc, -1};
+  if (!time->isDate && !time->utc && line.hasParameter("TZID")) {
+    std::string tzid = line.parameter("TZID");
+    if (!tzid.empty()) written.tzid = scope().tzidOf(std::move(tzid));
   }
-  if (icalproperty* p = icalcomponent_get_first_property(component, ICAL_TRANSP_PROPERTY)) {
-    const char* value = icalproperty_get_value_as_string(p);
-    if (value != nullptr && equalsIgnoringCase(value, "TRANSPARENT")) return 1;
-  }
-  return 0;
+  return written;
 }
 
-std::int64_t participantStatusOf(icalproperty* attendee) {
-  icalparameter* partstat = icalproperty_get_first_parameter(attendee, ICAL_PARTSTAT_PARAMETER);
-  if (partstat == nullptr) return 1;
-  switch (icalparameter_get_partstat(partstat)) {
-    case ICAL_PARTSTAT_ACCEPTED:
-      return 2;
-    case ICAL_PARTSTAT_DECLINED:
-      return 3;
-    case ICAL_PARTSTAT_TENTATIVE:
-      return 4;
-    case ICAL_PARTSTAT_DELEGATED:
-      return 5;
-    case ICAL_PARTSTAT_COMPLETED:
-      return 6;
-    case ICAL_PARTSTAT_INPROCESS:
-      return 7;
-    default:  // NEEDS-ACTION, and any value this tool doesn't know
-      return 1;
-  }
-}
-
-Duration durationOf(const icaldurationtype& d) {
-  const std::int64_t sign = d.is_neg ? -1 : 1;
-  return Duration{sign * (std::int64_t{d.weeks} * 7 + d.days),
-                  sign * (std::int64_t{d.hours} * 3600 + std::int64_t{d.minutes} * 60 + d.seconds)};
-}
-
-// The rule's parts, with UNTIL read against the event's start; nothing, and
-// why in `why`, when the rule can't be used.
-std::optional<RecurrenceRule> ruleOf(const icalrecurrencetype& recur, const TimeValue& start,
-                                     std::string& why) {
-  why = "is invalid";
-  if (recur.freq == ICAL_NO_RECURRENCE) return std::nullopt;
-  if (recur.rscale != nullptr && !equalsIgnoringCase(recur.rscale, "GREGORIAN")) {
-    why = "uses a calendar other than the Gregorian one";
-    return std::nullopt;
-  }
-  RecurrenceRule rule;
-  rule.frequency = frequencyOf(recur.freq);
-  rule.interval = recur.interval;
-  if (recur.count > 0) rule.count = recur.count;
-  if (!icaltime_is_null_time(recur.until)) {
-    const CivilTime until{recur.until.year, recur.until.month,  recur.until.day,
-                          recur.until.hour, recur.until.minute, recur.until.second};
-    if (!isValidCivil(until)) return std::nullopt;
-    if (recur.until.is_date) {
-      rule.untilWall = wallSeconds(until);
-      rule.untilIsDate = true;
-    } else if (icaltime_is_utc(recur.until)) {
-      rule.untilUtc = wallSeconds(until);
-    } else {
-      rule.untilWall = wallSeconds(until);  // floating: the event's own wall clock
-    }
-  }
-  rule.bySecond = listOf(recur.by_second);
-  rule.byMinute = listOf(recur.by_minute);
-  rule.byHour = listOf(recur.by_hour);
-  for (const int day : listOf(recur.by_day)) {
-    const auto weekday = icalrecurrencetype_day_day_of_week(static_cast<short>(day));
-    if (weekday == ICAL_NO_WEEKDAY) return std::nullopt;
-    rule.byDay.push_back(
-        {weekdayOf(weekday), icalrecurrencetype_day_position(static_cast<short>(day))});
-  }
-  rule.byMonthDay = listOf(recur.by_month_day);
-  rule.byYearDay = listOf(recur.by_year_day);
-  rule.byWeekNo = listOf(recur.by_week_no);
-  for (const int month : listOf(recur.by_month)) {
-    if (icalrecurrencetype_month_is_leap(static_cast<short>(month))) return std::nullopt;
-    rule.byMonth.push_back(icalrecurrencetype_month_month(static_cast<short>(month)));
-  }
-  rule.bySetPos = listOf(recur.by_set_pos);
-  rule.weekStart = recur.week_start == ICAL_NO_WEEKDAY ? 0 : weekdayOf(recur.week_start);
-  if (const auto problem = ruleProblem(rule, start.isDate)) {
-    why = *problem;
-    return std::nullopt;
-  }
-  return rule;
-}
-
-// The STANDARD and DAYLIGHT parts of a VTIMEZONE that can be used: those with
-// a start and both offsets. Rules finer than daily are left out: no real zone
-// changes its offset more than once a day.
-std::vector<Observance> observancesOf(icalcomponent* vtimezone) {
-  std::vector<Observance> observances;
-  for (icalcompiter it = icalcomponent_begin_component(vtimezone, ICAL_ANY_COMPONENT);
-       icalcompiter_deref(&it) != nullptr; icalcompiter_next(&it)) {
-    icalcomponent* part = icalcompiter_deref(&it);
-    const icalcomponent_kind kind = icalcomponent_isa(part);
-    if (kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT) continue;
-    icalproperty* dtstart = icalcomponent_get_first_property(part, ICAL_DTSTART_PROPERTY);
-    icalproperty* from = icalcomponent_get_first_property(part, ICAL_TZOFFSETFROM_PROPERTY);
-    icalproperty* to = icalcomponent_get_first_property(part, ICAL_TZOFFSETTO_PROPERTY);
-    if (dtstart == nullptr || from == nullptr || to == nullptr) continue;
-    const icaltimetype start = icalproperty_get_dtstart(dtstart);
-    const CivilTime civil{start.year, start.month,  start.day,
-                          start.hour, start.minute, start.second};
-    if (icaltime_is_null_time(start) || !isValidCivil(civil)) continue;
-
-    Observance observance;
-    observance.offsetFrom = std::clamp<std::int64_t>(icalproperty_get_tzoffsetfrom(from),
-                                                     -kMaxUtcOffset, kMaxUtcOffset);
-    observance.offsetTo =
-        std::clamp<std::int64_t>(icalproperty_get_tzoffsetto(to), -kMaxUtcOffset, kMaxUtcOffset);
-    observance.startWall = wallSeconds(civil);
-    const TimeValue startValue{observance.startWall, false, nullptr};
-    for (icalproperty* p = icalcomponent_get_first_property(part, ICAL_RRULE_PROPERTY);
-         p != nullptr; p = icalcomponent_get_next_property(part, ICAL_RRULE_PROPERTY)) {
-      const icalvalue* value = icalproperty_get_value(p);
-      if (value == nullptr || icalvalue_isa(value) != ICAL_RECUR_VALUE) continue;
-      std::string why;
-      if (auto rule = ruleOf(icalvalue_get_recur(value), startValue, why);
-          rule && rule->frequency >= Frequency::daily) {
-        observance.rules.push_back(std::move(*rule));
-      }
-    }
-    for (icalproperty* p = icalcomponent_get_first_property(part, ICAL_RDATE_PROPERTY);
-         p != nullptr; p = icalcomponent_get_next_property(part, ICAL_RDATE_PROPERTY)) {
-      const icaldatetimeperiodtype date = icalproperty_get_rdate(p);
-      const icaltimetype time = icaltime_is_null_time(date.time) ? date.period.start : date.time;
-      const CivilTime onset{time.year, time.month, time.day, time.hour, time.minute, time.second};
-      if (icaltime_is_null_time(time) || !isValidCivil(onset)) continue;
-      // A UTC onset, as a wall-clock time in the offset before it.
-      observance.dateWalls.push_back(wallSeconds(onset) +
-                                     (icaltime_is_utc(time) ? observance.offsetFrom : 0));
-    }
-    observances.push_back(std::move(observance));
-  }
-  return observances;
-}
-
-void Reader::readRecurrence(icalcomponent* component, VEvent& event, const std::string& which) {
-  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_RRULE_PROPERTY);
-       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_RRULE_PROPERTY)) {
-    const icalvalue* value = icalproperty_get_value(p);
-    std::string why = "is invalid";
-    std::optional<RecurrenceRule> rule;
-    if (value != nullptr && icalvalue_isa(value) == ICAL_RECUR_VALUE) {
-      rule = ruleOf(icalvalue_get_recur(value), event.start, why);
-    }
-    if (rule) {
-      event.rules.push_back(std::move(*rule));
-    } else {
-      problem(which + " has a recurrence rule (RRULE) that " + why + ", ignored");
-    }
-  }
-  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_RDATE_PROPERTY);
-       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_RDATE_PROPERTY)) {
-    const icalvalue* value = icalproperty_get_value(p);
-    std::optional<RecurrenceDate> date;
-    if (value != nullptr && icalvalue_isa(value) == ICAL_PERIOD_VALUE) {
-      const icalperiodtype period = icalvalue_get_period(value);
-      if (const auto start = timeOf(period.start, p)) {
-        date = RecurrenceDate{*start, timeOf(period.end, p), std::nullopt};
-        if (!date->end && !icaldurationtype_is_null_duration(period.duration)) {
-          date->duration = durationOf(period.duration);
-        }
-      }
-    } else if (value != nullptr && icalvalue_isa(value) == ICAL_DATETIMEPERIOD_VALUE) {
-      const icaldatetimeperiodtype rdate = icalvalue_get_datetimeperiod(value);
-      if (const auto start = timeOf(rdate.time, p)) {
-        date = RecurrenceDate{*start, std::nullopt, std::nullopt};
-      } else if (const auto periodStart = timeOf(rdate.period.start, p)) {
-        date = RecurrenceDate{*periodStart, timeOf(rdate.period.end, p), std::nullopt};
-        if (!date->end && !icaldurationtype_is_null_duration(rdate.period.duration)) {
-          date->duration = durationOf(rdate.period.duration);
-        }
-      }
-    } else if (auto time = timeOf(p)) {
-      date = RecurrenceDate{*time, std::nullopt, std::nullopt};
-    }
-    if (date) {
-      event.dates.push_back(std::move(*date));
-    } else {
-      problem(which + " has an invalid extra date (RDATE), ignored");
-    }
-  }
-  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_EXDATE_PROPERTY);
-       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_EXDATE_PROPERTY)) {
-    if (auto time = timeOf(p)) {
-      event.exceptions.push_back(*time);
-    } else {
-      problem(which + " has an invalid exception date (EXDATE), ignored");
-    }
-  }
-}
-
-void Reader::readEvent(icalcomponent* component) {
-  VEvent event;
-  event.number = ++eventNumber_;
-  event_ = &event;
-  const std::string which = "event " + std::to_string(eventNumber_);
-  if (isCutShort(component)) {
-    problem(which + " is cut short (the text ends before its END), skipped");
-    return;
-  }
-
-  icalproperty* dtstart = icalcomponent_get_first_property(component, ICAL_DTSTART_PROPERTY);
-  if (dtstart == nullptr) {
-    problem(which + " has no start (DTSTART), skipped");
-    return;
-  }
-  const std::optional<TimeValue> start = timeOf(dtstart);
-  if (!start) {
-    problem(which + " has an invalid start (DTSTART), skipped");
-    return;
-  }
-  event.start = *start;
-
-  if (icalproperty* dtend = icalcomponent_get_first_property(component, ICAL_DTEND_PROPERTY)) {
-    event.end = timeOf(dtend);
-    if (!event.end) problem(which + " has an invalid end (DTEND), ignored");
-  } else if (icalproperty* duration =
-                 icalcomponent_get_first_property(component, ICAL_DURATION_PROPERTY)) {
-    const icaldurationtype d = icalproperty_get_duration(duration);
-    if (!icaldurationtype_is_bad_duration(d)) event.duration = durationOf(d);
-  }
-
-  if (icalproperty* summary = icalcomponent_get_first_property(component, ICAL_SUMMARY_PROPERTY)) {
-    const char* text = icalproperty_get_summary(summary);
-    event.title = text != nullptr ? text : "";
-  }
-
-  event.availability = availabilityOf(component);
-
-  for (icalproperty* p = icalcomponent_get_first_property(component, ICAL_ATTENDEE_PROPERTY);
-       p != nullptr; p = icalcomponent_get_next_property(component, ICAL_ATTENDEE_PROPERTY)) {
+void Reader::eventProperty(const ContentLine& line, WrittenEvent& event) {
+  const std::string_view name = line.name;
+  const std::string_view value = line.value;
+  if (sameName(name, "DTSTART")) {
+    if (!event.sawStart) event.start = timeOf(line, value);
+    event.sawStart = true;
+  } else if (sameName(name, "DTEND")) {
+    if (!event.sawEnd) event.end = timeOf(line, value);
+    event.sawEnd = true;
+  } else if (sameName(name, "DURATION")) {
+    if (!event.sawDuration) event.duration = parseDuration(value);
+    event.sawDuration = true;
+  } else if (sameName(name, "SUMMARY")) {
+    if (!event.title) event.title = unescapeText(value);
+  } else if (sameName(name, "X-MICROSOFT-CDO-BUSYSTATUS")) {
+    if (!event.busyStatus) event.busyStatus = busyStatusOf(value);
+  } else if (sameName(name, "TRANSP")) {
+    if (!event.transparent) event.transparent = sameName(value, "TRANSPARENT");
+  } else if (sameName(name, "ATTENDEE")) {
     if (!event.attendees) event.attendees.emplace();
-    const char* address = icalproperty_get_attendee(p);
-    event.attendees->push_back(
-        Attendee{std::string(address != nullptr ? address : ""), participantStatusOf(p)});
+    event.attendees->push_back(Attendee{std::string(value), participationOf(line)});
+  } else if (sameName(name, "UID")) {
+    if (!event.uid) event.uid = unescapeText(value);
+  } else if (sameName(name, "RECURRENCE-ID")) {
+    if (!event.sawRecurrenceId) event.recurrenceId = timeOf(line, value);
+    event.sawRecurrenceId = true;
+  } else if (sameName(name, "RRULE")) {
+    event.rules.emplace_back(value);
+  } else if (sameName(name, "RDATE")) {
+    const bool periods = sameName(line.parameter("VALUE"), "PERIOD");
+    forEachItem(value, [&](std::string_view item) {
+      const std::size_t slash = item.find('/');
+      if (!periods && slash == std::string_view::npos) {
+        if (const auto time = timeOf(line, item)) {
+          event.dates.push_back({*time, std::nullopt, std::nullopt});
+        } else {
+          ++event.invalidDates;
+        }
+        return;
+      }
+      // A period: a start, then its end or its length.
+      const auto start = timeOf(line, item.substr(0, slash));
+      const std::string_view rest =
+          slash == std::string_view::npos ? std::string_view() : item.substr(slash + 1);
+      WrittenDate date{start.value_or(WrittenTime{}), timeOf(line, rest), std::nullopt};
+      if (!date.end) date.duration = parseDuration(rest);
+      if (start && (date.end || date.duration)) {
+        event.dates.push_back(date);
+      } else {
+        ++event.invalidDates;
+      }
+    });
+  } else if (sameName(name, "EXDATE")) {
+    forEachItem(value, [&](std::string_view item) {
+      if (const auto time = timeOf(line, item)) {
+        event.exceptions.push_back(*time);
+      } else {
+        ++event.invalidExceptions;
+      }
+    });
+  }
+}
+
+void Reader::observanceProperty(const ContentLine& line, WrittenObservance& observance) {
+  const std::string_view name = line.name;
+  if (sameName(name, "DTSTART")) {
+    if (!observance.start) observance.start = parseDateTime(line.value);
+  } else if (sameName(name, "TZOFFSETFROM")) {
+    if (!observance.offsetFrom) observance.offsetFrom = parseUtcOffset(line.value);
+  } else if (sameName(name, "TZOFFSETTO")) {
+    if (!observance.offsetTo) observance.offsetTo = parseUtcOffset(line.value);
+  } else if (sameName(name, "RRULE")) {
+    observance.rules.emplace_back(line.value);
+  } else if (sameName(name, "RDATE")) {
+    forEachItem(line.value, [&](std::string_view item) {
+      // A period's start is the onset.
+      if (const auto date = parseDateTime(item.substr(0, item.find('/')))) {
+        observance.dates.push_back(*date);
+      }
+    });
+  }
+}
+
+// Resolves the calendar's TZIDs, each once, and turns its events into plain
+// data. A TZID is the calendar's own VTIMEZONE, else a zone of the system's
+// tz database; one neither knows is read as local time.
+void Reader::finish(Scope& scope) {
+  std::vector<const Zone*> zones(scope.tzids.size(), nullptr);
+  for (std::size_t i = 0; i < scope.tzids.size(); ++i) {
+    const std::string& tzid = scope.tzids[i];
+    if (const auto defined = scope.definedZones.find(tzid);
+        defined != scope.definedZones.end() && !defined->second.empty()) {
+      zones_.push_back(std::make_unique<DefinedZone>(defined->second));
+    } else {
+      SystemZoneLookup found = systemZone(tzid);
+      if (found.failure) {
+        result_.failure = std::move(found.failure);
+        return;
+      }
+      if (!found.zone) continue;
+      zones_.push_back(std::move(found.zone));
+    }
+    zones[i] = zones_.back().get();
+  }
+  for (const WrittenEvent& written : scope.events) {
+    if (auto event = eventOf(written, zones, scope)) result_.events.push_back(std::move(*event));
+  }
+  scope = Scope{};
+}
+
+std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
+                                      const std::vector<const Zone*>& zones, const Scope& scope) {
+  const std::string which = "event " + std::to_string(written.number);
+  const auto problem = [this, &which](std::string_view text) {
+    result_.problems.push_back(which + " " + std::string(text));
+  };
+  if (!written.complete) {
+    problem("is cut short (the text ends before its END), skipped");
+    return std::nullopt;
+  }
+  if (!written.sawStart) {
+    problem("has no start (DTSTART), skipped");
+    return std::nullopt;
+  }
+  if (!written.start) {
+    problem("has an invalid start (DTSTART), skipped");
+    return std::nullopt;
   }
 
-  if (icalproperty* uid = icalcomponent_get_first_property(component, ICAL_UID_PROPERTY)) {
-    const char* text = icalproperty_get_uid(uid);
-    event.uid = text != nullptr ? text : "";
+  VEvent event;
+  event.number = written.number;
+  const auto valueOf = [&](const WrittenTime& time) {
+    TimeValue value{time.wall, time.isDate, &localZone()};
+    if (time.isDate) return value;
+    if (time.utc) {
+      value.zone = &utcZone();
+    } else if (time.tzid >= 0 && zones[time.tzid] != nullptr) {
+      value.zone = zones[time.tzid];
+    } else if (time.tzid >= 0) {
+      // Read as local time; the event says so when one of its occurrences
+      // is listed, which is when the guess shows.
+      auto& unknown = event.unknownZones;
+      const std::string& name = scope.tzids[time.tzid];
+      if (unknown.size() < kMaxUnknownZones &&
+          std::find(unknown.begin(), unknown.end(), name) == unknown.end()) {
+        unknown.push_back(name);
+      }
+    }
+    return value;
+  };
+
+  event.start = valueOf(*written.start);
+  if (written.sawEnd) {
+    if (written.end) {
+      event.end = valueOf(*written.end);
+    } else {
+      problem("has an invalid end (DTEND), ignored");
+    }
+  } else if (written.duration) {
+    event.duration = written.duration;
   }
-  if (icalproperty* id = icalcomponent_get_first_property(component, ICAL_RECURRENCEID_PROPERTY)) {
-    event.recurrenceId = timeOf(id);
-    if (!event.recurrenceId) problem(which + " has an invalid RECURRENCE-ID, ignored");
+  event.title = written.title;
+  if (written.busyStatus) {
+    event.availability = *written.busyStatus;
+  } else {
+    event.availability = written.transparent.value_or(false) ? 1 : 0;
+  }
+  event.attendees = written.attendees;
+  event.uid = written.uid.value_or("");
+  if (written.sawRecurrenceId) {
+    if (written.recurrenceId) {
+      event.recurrenceId = valueOf(*written.recurrenceId);
+    } else {
+      problem("has an invalid RECURRENCE-ID, ignored");
+    }
   }
   // An override stands for one occurrence: rules on it are not expanded.
-  if (!event.recurrenceId) readRecurrence(component, event, which);
+  if (event.recurrenceId) return event;
 
-  event_ = nullptr;
-  result_.events.push_back(std::move(event));
+  for (const std::string& text : written.rules) {
+    std::string why;
+    if (auto rule = parseRule(text, event.start.isDate, why)) {
+      event.rules.push_back(std::move(*rule));
+    } else {
+      problem("has a recurrence rule (RRULE) that " + why + ", ignored");
+    }
+  }
+  for (const WrittenDate& date : written.dates) {
+    RecurrenceDate value{valueOf(date.start), std::nullopt, date.duration};
+    if (date.end) value.end = valueOf(*date.end);
+    event.dates.push_back(value);
+  }
+  for (int i = 0; i < written.invalidDates; ++i) {
+    problem("has an invalid extra date (RDATE), ignored");
+  }
+  for (const WrittenTime& time : written.exceptions) event.exceptions.push_back(valueOf(time));
+  for (int i = 0; i < written.invalidExceptions; ++i) {
+    problem("has an invalid exception date (EXDATE), ignored");
+  }
+  return event;
 }
 
 }  // namespace
 
-ParsedCalendar parseCalendar(const std::string& text) {
+ParsedCalendar parseCalendar(std::string_view text) {
   ParsedCalendar result;
-  if (nestingDepth(text) > kMaxDepth) {
-    result.problems.push_back("nests components more than " + std::to_string(kMaxDepth) +
-                              " deep, skipped");
-    return result;
-  }
-  bool truncated = false;
-  ComponentPtr root = parseText(text, truncated);
-  if (truncated) result.problems.emplace_back("ends inside a component (no END line)");
-  if (!root) {
-    result.problems.emplace_back("holds no iCalendar data, skipped");
-    return result;
-  }
-
   Reader reader(result);
-  const icalcomponent_kind kind = icalcomponent_isa(root.get());
-  if (kind == ICAL_VCALENDAR_COMPONENT) {
-    reader.readCalendar(root.get());
-  } else if (kind == ICAL_VEVENT_COMPONENT) {
-    reader.readLoneEvent(root.get());
-  } else if (kind == ICAL_XROOT_COMPONENT) {
-    for (icalcompiter it = icalcomponent_begin_component(root.get(), ICAL_ANY_COMPONENT);
-         icalcompiter_deref(&it) != nullptr; icalcompiter_next(&it)) {
-      icalcomponent* child = icalcompiter_deref(&it);
-      if (icalcomponent_isa(child) == ICAL_VCALENDAR_COMPONENT) reader.readCalendar(child);
-      if (icalcomponent_isa(child) == ICAL_VEVENT_COMPONENT) reader.readLoneEvent(child);
-    }
-  } else {
-    result.problems.emplace_back("holds no iCalendar data, skipped");
-    return result;
+  reader.read(text);
+  if (result.failure) {
+    ParsedCalendar failed;
+    failed.failure = std::move(result.failure);
+    return failed;
   }
-
-  result.zones =
-      std::make_shared<std::vector<std::unique_ptr<DefinedZone>>>(std::move(reader.ownZones));
   return result;
 }
 
-std::optional<RecurrenceRule> ruleFromText(const std::string& text, const TimeValue& start) {
-  icalrecurrencetype recur = icalrecurrencetype_from_string(text.c_str());
+std::optional<RecurrenceRule> ruleFromText(std::string_view text, const TimeValue& start) {
   std::string why;
-  std::optional<RecurrenceRule> rule = ruleOf(recur, start, why);
-  if (recur.rscale != nullptr) icalmemory_free_buffer(recur.rscale);
-  return rule;
+  return parseRule(text, start.isDate, why);
 }
 
 }  // namespace quorvel::calendar::ics

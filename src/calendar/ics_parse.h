@@ -1,8 +1,11 @@
 // Reading iCalendar text into plain VEVENT data.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "calendar/ics_event.h"
@@ -14,18 +17,24 @@ struct ParsedCalendar {
   // One line for each thing that could not be used or had to be guessed,
   // without a trailing line feed.
   std::vector<std::string> problems;
-  // Keeps the time zones the text defines alive for as long as the events
-  // refer to them.
-  std::shared_ptr<const void> zones;
+  // Keeps the time zones the events refer to alive for as long as they do.
+  std::shared_ptr<const std::vector<std::unique_ptr<Zone>>> zones;
+  // Set when a zone the text names couldn't be read for want of a resource
+  // (descriptors, memory): the text can't be read as it is meant, and nothing
+  // else of the result counts.
+  std::optional<std::string> failure;
+  // Bytes and parameters the line reader examined: grows with the text alone.
+  std::size_t work = 0;
 };
 
 // Reads every VEVENT of the text, at the top level or inside VCALENDARs. A
 // VEVENT that can't be used (no start, an impossible date) is left out with a
-// problem; text that holds no iCalendar data at all gives one problem.
-ParsedCalendar parseCalendar(const std::string& text);
+// problem; text that holds no iCalendar data at all gives one problem; text
+// nested more than 64 components deep gives one problem and nothing else.
+ParsedCalendar parseCalendar(std::string_view text);
 
 // An RRULE value such as "FREQ=WEEKLY;BYDAY=FR;COUNT=3" for an event that
 // starts at `start`; nothing when it can't be used.
-std::optional<RecurrenceRule> ruleFromText(const std::string& text, const TimeValue& start);
+std::optional<RecurrenceRule> ruleFromText(std::string_view text, const TimeValue& start);
 
 }  // namespace quorvel::calendar::ics

@@ -1,9 +1,4 @@
 // The Linux platform: the store over the user's iCalendar files.
-#include <libical/ical.h>
-
-#include <cstdio>
-#include <mutex>
-
 #include "calendar/calendar.h"
 #include "calendar/ics_store.h"
 #include "main/output.h"
@@ -11,23 +6,9 @@
 namespace quorvel::calendar {
 namespace {
 
-// libical prints some parse warnings through stdio's stderr, whatever the
-// caller wants. The tool reports problems itself, one line per file, with
-// whole-buffer writes to descriptor 2 that don't go through stdio, so stdio's
-// stderr is pointed at /dev/null once, before libical is first used.
-void silenceLibraryWarnings() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (std::FILE* sink = std::fopen("/dev/null", "w")) stderr = sink;
-  });
-}
-
 class LinuxPlatform final : public Platform {
  public:
   std::unique_ptr<CalendarStore> createStore() override {
-    silenceLibraryWarnings();
-    // Parse errors become X-LIC-ERROR properties; never let libical abort.
-    icalerror_set_errors_are_fatal(0);
     return ics::createIcsStore(ics::defaultStoreRoot(),
                                [](std::string_view line) { writeLine(2, line); });
   }

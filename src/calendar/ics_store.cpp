@@ -20,8 +20,7 @@
 // - Order: by start, then end, then place in the store (calendar and file by
 //   name, event by place in the file), so that a store and window always give
 //   the same bytes, however many threads read the files.
-// - Speed: a file whose only event is plainly outside the window isn't
-//   parsed (see ics_prescan.h), and files are read and parsed on every core.
+// - Speed: files are read and parsed on every core.
 // - A file or event that can't be used is skipped with one line on stderr;
 //   everything else is still listed.
 #include "calendar/ics_store.h"
@@ -95,16 +94,21 @@ struct FileOutcome {
   StorePlace place;
   std::vector<Occurrence> occurrences;
   std::vector<std::string> lines;  // "path: problem"
+  std::optional<std::string> failure;
 };
 
-FileOutcome eventsInFile(const StoreFile& file, const Window& window, Scan scan) {
-  FileOutcome outcome{file.place, {}, {}};
+FileOutcome eventsInFile(const StoreFile& file, const Window& window) {
+  FileOutcome outcome{file.place, {}, {}, {}};
   auto contents = readRegularFile(file.path);
   if (const auto* why = std::get_if<1>(&contents)) {
     outcome.lines.push_back(file.path.string() + ": " + *why);
     return outcome;
   }
-  TextEvents events = eventsInText(std::get<0>(contents), window, *file.userAddresses, scan);
+  TextEvents events = eventsInText(std::get<0>(contents), window, *file.userAddresses);
+  if (events.failure) {
+    outcome.failure = file.path.string() + ": " + *events.failure;
+    return outcome;
+  }
   for (const std::string& problem : events.problems) {
     outcome.lines.push_back(file.path.string() + ": " + problem);
   }
@@ -146,10 +150,10 @@ class IcsStore final : public CalendarStore {
     std::vector<StoreFile> batch;
     const auto runBatch = [&] {
       std::vector<FileOutcome> outcomes(batch.size());
-      forEachIndex(batch.size(), [&](std::size_t i) {
-        outcomes[i] = eventsInFile(batch[i], *window, options_.scan);
-      });
+      forEachIndex(batch.size(),
+                   [&](std::size_t i) { outcomes[i] = eventsInFile(batch[i], *window); });
       for (FileOutcome& outcome : outcomes) {
+        if (outcome.failure) throw IncompleteRead(*outcome.failure);
         if (!outcome.occurrences.empty() || !outcome.lines.empty()) {
           kept.push_back(std::move(outcome));
         }
@@ -163,7 +167,7 @@ class IcsStore final : public CalendarStore {
           if (batch.size() == kBatch) runBatch();
         },
         [&](StorePlace place, std::string line) {
-          kept.push_back({std::move(place), {}, {std::move(line)}});
+          kept.push_back({std::move(place), {}, {std::move(line)}, {}});
         });
     runBatch();
     std::stable_sort(kept.begin(), kept.end(),

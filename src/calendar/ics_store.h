@@ -21,8 +21,6 @@ using Diagnostics = std::function<void(std::string_view line)>;
 std::filesystem::path defaultStoreRoot();
 
 struct IcsStoreOptions {
-  // Whether a file is looked at before it is parsed (see ics_expand.h).
-  Scan scan = Scan::quick;
   // Threads that read and parse files: at least one.
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
 };

@@ -10,6 +10,7 @@ enum ExitStatus : int {
   kExitUsage = 2,          // wrong argument count, or a time that doesn't parse
   kExitAccessRefused = 3,  // calendar access was not granted
   kExitOutputFailed = 4,   // the document could not be written to standard output
+  kExitIncomplete = 5,     // the calendar could not be read completely
 };
 
 }  // namespace quorvel

@@ -50,7 +50,15 @@ int run(const std::vector<std::string>& args, calendar::Platform& platform,
   const calendar::Instant start{*startMs / 1000.0};
   const calendar::Instant end{*endMs / 1000.0};
   const std::unique_ptr<calendar::Predicate> predicate = store->predicateForEvents(start, end);
-  const calendar::Events events = store->eventsMatching(*predicate);
+  calendar::Events events;
+  try {
+    events = store->eventsMatching(*predicate);
+  } catch (const calendar::IncompleteRead& failure) {
+    writeLine(handles.error,
+              std::string("quorvel-calendar: the calendar could not be read completely: ") +
+                  failure.what());
+    return kExitIncomplete;
+  }
 
   std::vector<EventRecord> payload;
   payload.reserve(events.size());

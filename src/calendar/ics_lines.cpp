@@ -1,0 +1,175 @@
+#include "calendar/ics_lines.h"
+
+#include <cstring>
+
+namespace quorvel::calendar::ics {
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The first value of a list: up to the closing quote of a quoted value, else
+// up to the first comma.
+std::string_view firstValue(std::string_view values, std::size_t& after) {
+  if (!values.empty() && values.front() == '"') {
+    const std::size_t close = values.find('"', 1);
+    const std::size_t end = close == std::string_view::npos ? values.size() : close;
+    after = close == std::string_view::npos ? values.size() : close + 1;
+    return values.substr(1, end - 1);
+  }
+  const std::size_t comma = values.find(',');
+  after = comma == std::string_view::npos ? values.size() : comma;
+  return values.substr(0, after);
+}
+
+// RFC 6868: ^n is a line feed, ^^ a caret and ^' a double quote; any other
+// caret stays as it is.
+std::string decoded(std::string_view value) {
+  std::string out;
+  out.reserve(value.size());
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '^' && i + 1 < value.size()) {
+      const char next = value[i + 1];
+      if (next == 'n' || next == 'N') {
+        out.push_back('\n');
+        ++i;
+        continue;
+      }
+      if (next == '^' || next == '\'') {
+        out.push_back(next == '^' ? '^' : '"');
+        ++i;
+        continue;
+      }
+    }
+    out.push_back(value[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> parameterValues(std::string_view values) {
+  std::vector<std::string> out;
+  for (;;) {
+    std::size_t after = 0;
+    out.push_back(decoded(firstValue(values, after)));
+    if (after >= values.size()) break;
+    values.remove_prefix(after + 1);  // past the comma
+  }
+  return out;
+}
+
+bool ContentLine::hasParameter(std::string_view parameterName) const {
+  for (const Parameter& p : parameters) {
+    if (sameName(p.name, parameterName)) return true;
+  }
+  return false;
+}
+
+std::string ContentLine::parameter(std::string_view parameterName) const {
+  for (const Parameter& p : parameters) {
+    if (!sameName(p.name, parameterName)) continue;
+    std::size_t after = 0;
+    return decoded(firstValue(p.values, after));
+  }
+  return {};
+}
+
+std::size_t LineReader::lineBreak(std::size_t from) {
+  std::size_t at = from;
+  while (at < text_.size() && text_[at] != '\n' && text_[at] != '\r') ++at;
+  work_ += at - from + 1;
+  return at;
+}
+
+std::size_t LineReader::pastBreak(std::size_t at) const {
+  if (at < text_.size() && text_[at] == '\r') {
+    ++at;
+    if (at < text_.size() && text_[at] == '\n') ++at;
+  } else if (at < text_.size()) {
+    ++at;  // a line feed
+  }
+  return at;
+}
+
+bool LineReader::next(ContentLine& line) {
+  const auto continues = [this](std::size_t at) {
+    return at < text_.size() && (text_[at] == ' ' || text_[at] == '\t');
+  };
+  while (pos_ < text_.size()) {
+    const std::size_t start = pos_;
+    std::size_t end = lineBreak(start);
+    std::size_t after = pastBreak(end);
+    std::string_view unfolded = text_.substr(start, end - start);
+    if (continues(after)) {
+      unfolded_.assign(unfolded);
+      while (continues(after)) {
+        const std::size_t from = after + 1;
+        end = lineBreak(from);
+        after = pastBreak(end);
+        unfolded_.append(text_.substr(from, end - from));
+      }
+      unfolded = unfolded_;
+    }
+    pos_ = after;
+    if (first_) {
+      first_ = false;
+      if (unfolded.starts_with(kByteOrderMark)) unfolded.remove_prefix(kByteOrderMark.size());
+    }
+    if (unfolded.empty()) continue;
+    split(unfolded, line);
+    return true;
+  }
+  return false;
+}
+
+void LineReader::split(std::string_view text, ContentLine& line) {
+  line.parameters.clear();
+  line.value = {};
+  line.hasValue = false;
+  work_ += text.size();
+
+  std::size_t i = 0;
+  while (i < text.size() && text[i] != ';' && text[i] != ':') ++i;
+  line.name = text.substr(0, i);
+  while (i < text.size() && text[i] == ';') {
+    const std::size_t nameStart = ++i;
+    while (i < text.size() && text[i] != '=' && text[i] != ';' && text[i] != ':') ++i;
+    const std::string_view name = text.substr(nameStart, i - nameStart);
+    if (i >= text.size() || text[i] != '=') {
+      line.parameters.push_back({name, {}});  // a parameter without a value
+      continue;
+    }
+    const std::size_t valuesStart = ++i;
+    for (;;) {
+      if (i < text.size() && text[i] == '"') {
+        const void* close = std::memchr(text.data() + i + 1, '"', text.size() - i - 1);
+        if (close == nullptr) return;  // an unclosed quote: no value to be had
+        i = static_cast<std::size_t>(static_cast<const char*>(close) - text.data()) + 1;
+      }
+      while (i < text.size() && text[i] != ',' && text[i] != ';' && text[i] != ':') ++i;
+      if (i < text.size() && text[i] == ',') {
+        ++i;
+        continue;
+      }
+      break;
+    }
+    line.parameters.push_back({name, text.substr(valuesStart, i - valuesStart)});
+    ++work_;
+  }
+  if (i < text.size() && text[i] == ':') {
+    line.value = text.substr(i + 1);
+    line.hasValue = true;
+  }
+}
+
+}  // namespace quorvel::calendar::ics
