@@ -1,7 +1,5 @@
 #include "calendar/ics_lines.h"
 
-#include <cstring>
-
 namespace quorvel::calendar::ics {
 namespace {
 
@@ -70,6 +68,7 @@ std::vector<std::string> parameterValues(std::string_view values) {
 
 bool ContentLine::hasParameter(std::string_view parameterName) const {
   for (const Parameter& p : parameters) {
+    ++lookups;
     if (sameName(p.name, parameterName)) return true;
   }
   return false;
@@ -77,6 +76,7 @@ bool ContentLine::hasParameter(std::string_view parameterName) const {
 
 std::string ContentLine::parameter(std::string_view parameterName) const {
   for (const Parameter& p : parameters) {
+    ++lookups;
     if (!sameName(p.name, parameterName)) continue;
     std::size_t after = 0;
     return decoded(firstValue(p.values, after));
@@ -133,40 +133,46 @@ bool LineReader::next(ContentLine& line) {
 }
 
 void LineReader::split(std::string_view text, ContentLine& line) {
+  work_ += line.lookups;  // what was asked of the previous line
+  line.lookups = 0;
   line.parameters.clear();
   line.value = {};
   line.hasValue = false;
-  work_ += text.size();
 
+  // Every scan goes through here, so that `work_` counts each byte looked at.
   std::size_t i = 0;
-  while (i < text.size() && text[i] != ';' && text[i] != ':') ++i;
+  const auto skipUntil = [&](std::string_view stops) {
+    const std::size_t from = i;
+    while (i < text.size() && stops.find(text[i]) == std::string_view::npos) ++i;
+    work_ += i - from + 1;
+  };
+  const auto at = [&](char c) { return i < text.size() && text[i] == c; };
+
+  skipUntil(";:");
   line.name = text.substr(0, i);
-  while (i < text.size() && text[i] == ';') {
+  while (at(';')) {
     const std::size_t nameStart = ++i;
-    while (i < text.size() && text[i] != '=' && text[i] != ';' && text[i] != ':') ++i;
+    skipUntil("=;:");
     const std::string_view name = text.substr(nameStart, i - nameStart);
-    if (i >= text.size() || text[i] != '=') {
+    if (!at('=')) {
       line.parameters.push_back({name, {}});  // a parameter without a value
       continue;
     }
     const std::size_t valuesStart = ++i;
     for (;;) {
-      if (i < text.size() && text[i] == '"') {
-        const void* close = std::memchr(text.data() + i + 1, '"', text.size() - i - 1);
-        if (close == nullptr) return;  // an unclosed quote: no value to be had
-        i = static_cast<std::size_t>(static_cast<const char*>(close) - text.data()) + 1;
-      }
-      while (i < text.size() && text[i] != ',' && text[i] != ';' && text[i] != ':') ++i;
-      if (i < text.size() && text[i] == ',') {
+      if (at('"')) {
         ++i;
-        continue;
+        skipUntil("\"");
+        if (!at('"')) return;  // an unclosed quote: no value to be had
+        ++i;
       }
-      break;
+      skipUntil(",;:");
+      if (!at(',')) break;
+      ++i;
     }
     line.parameters.push_back({name, text.substr(valuesStart, i - valuesStart)});
-    ++work_;
   }
-  if (i < text.size() && text[i] == ':') {
+  if (at(':')) {
     line.value = text.substr(i + 1);
     line.hasValue = true;
   }

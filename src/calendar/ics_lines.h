@@ -33,6 +33,10 @@ struct ContentLine {
   // ^n, ^^ and ^' decoded; empty when the line doesn't have it.
   std::string parameter(std::string_view parameterName) const;
   bool hasParameter(std::string_view parameterName) const;
+
+  // Parameters compared by the two lookups above, for the reader's count of
+  // its work.
+  mutable std::size_t lookups = 0;
 };
 
 // Reads the content lines of a text one after another. Line ends may be CRLF,
@@ -46,7 +50,8 @@ class LineReader {
   // The next line into `line`; false at the end of the text.
   bool next(ContentLine& line);
 
-  // Bytes and parameters examined so far: grows with the text alone.
+  // Bytes examined and parameters compared so far, the lines' lookups
+  // included: grows with the text alone.
   std::size_t work() const { return work_; }
 
  private:

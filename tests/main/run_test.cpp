@@ -89,6 +89,18 @@ TEST(Run, ReportsAnOutputThatCannotBeWritten) {
 }
 
 // More than a pipe holds at once: the write has to go on after short writes.
+TEST(Run, AStoreThatCannotBeReadCompletelyWritesNoDocument) {
+  FakeCalendar calendar;
+  calendar.events.resize(2);
+  calendar.fetchFailure = "/usr/share/zoneinfo/Asia/Tokyo: Too many open files";
+  const Captured result = runWith({"quorvel-calendar", "0", "1"}, calendar);
+  EXPECT_EQ(result.status, kExitIncomplete);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "quorvel-calendar: the calendar could not be read completely: "
+            "/usr/share/zoneinfo/Asia/Tokyo: Too many open files\n");
+}
+
 TEST(WriteAll, DeliversEveryByteThroughAPipe) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);

@@ -35,6 +35,9 @@ struct FakeCalendar {
   // unless a test says otherwise.
   std::function<void(calendar::AccessCompletion)> decide =
       [](calendar::AccessCompletion completion) { completion(true, std::nullopt); };
+  // Set: the fetch fails with this reason, as a store that can't be read
+  // completely does.
+  std::optional<std::string> fetchFailure;
 
   // What the run did, in order: "createStore", "requestFullAccess",
   // "requestAccess(<type>)", "predicate", "fetch", and the event reads.
@@ -125,6 +128,7 @@ class FakeStore final : public calendar::CalendarStore {
   }
   calendar::Events eventsMatching(const calendar::Predicate&) override {
     calendar_.calls.push_back("fetch");
+    if (calendar_.fetchFailure) throw calendar::IncompleteRead(*calendar_.fetchFailure);
     calendar::Events events;
     for (const FakeEventData& data : calendar_.events) {
       events.push_back(std::make_unique<FakeEvent>(data, calendar_.calls));
