@@ -59,6 +59,8 @@ TEST_F(IcsStoreTest, MapsAvailabilityAndTheUsersOwnStatus) {
       {"ATTENDEE:MAILTO:other@me.net\n", "busy", "pending"},
       {"ATTENDEE;PARTSTAT=X-SOMETHING:mailto:me@example.org\n", "busy", "pending"},
       {"ATTENDEE;PARTSTAT=DELEGATED:mailto:me@example.org\n", "busy", "unknown"},
+      {"ATTENDEE;PARTSTAT=IN-PROCESS:mailto:me@example.org\n", "busy", "unknown"},
+      {"ATTENDEE;PARTSTAT=needs-action:mailto:me@example.org\n", "busy", "pending"},
       {"ATTENDEE;PARTSTAT=DECLINED:mailto:boss@example.org\n"
        "ATTENDEE;PARTSTAT=TENTATIVE:mailto:me@example.org\n",
        "busy", "tentative"},
