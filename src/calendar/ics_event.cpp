@@ -24,11 +24,11 @@ Length lengthOf(const VEvent& event) {
     return Length{std::max<std::int64_t>(days, 1) * kSecondsPerDay, 0};
   }
   if (event.end) {
-    // A DATE end with a timed start means midnight in the start's zone.
-    const bool sameZone = event.end->isDate || event.end->zone == start.zone;
-    if (sameZone) return Length{std::max<std::int64_t>(event.end->wall - start.wall, 0), 0};
-    const std::int64_t exact =
-        toUtc(*event.end->zone, event.end->wall) - toUtc(*start.zone, start.wall);
+    // Every occurrence lasts exactly as long as the first (RFC 5545,
+    // 3.8.5.3), whatever daylight-saving change lies between its start and
+    // end. A DATE end with a timed start means midnight in the start's zone.
+    const Zone& endZone = event.end->isDate ? *start.zone : *event.end->zone;
+    const std::int64_t exact = toUtc(endZone, event.end->wall) - toUtc(*start.zone, start.wall);
     return Length{0, std::max<std::int64_t>(exact, 0)};
   }
   if (event.duration) {

@@ -101,9 +101,9 @@ struct Window {
 bool overlaps(const Window& window, std::int64_t start, std::int64_t coveredTo);
 
 // How long each occurrence of an event lasts: a shift of the wall clock (the
-// days of a DURATION, or the distance to a DTEND in the same zone) followed by
-// exact seconds (the hours, minutes and seconds of a DURATION, or the distance
-// to a DTEND in another zone).
+// days of a DURATION, or of an all-day event) followed by exact seconds (the
+// hours, minutes and seconds of a DURATION, or the first occurrence's own
+// length when it ends at a DTEND).
 struct Length {
   std::int64_t wall = 0;
   std::int64_t exact = 0;

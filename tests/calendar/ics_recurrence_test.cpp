@@ -167,6 +167,75 @@ TEST(Recurrence, KeepsTheWallClockAcrossDaylightSavingChanges) {
   }
 }
 
+// How long each occurrence lasts across a daylight-saving change. A DTEND
+// gives every occurrence the first one's exact length; a DURATION's days are
+// calendar days and its hours exact; an all-day event lasts whole days.
+// Berlin: CET (UTC+1) to CEST (UTC+2) on 31 March 2024 at 01:00Z, back on 27
+// October 2024 at 01:00Z. New York: EST (UTC-5) to EDT (UTC-4) on 10 March
+// 2024 at 07:00Z.
+TEST(Recurrence, LengthsAcrossDaylightSavingChanges) {
+  const std::string eastern =
+      "BEGIN:VTIMEZONE\nTZID:Eastern\nBEGIN:STANDARD\nDTSTART:20071104T020000\n"
+      "RRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\nTZOFFSETFROM:-0400\nTZOFFSETTO:-0500\n"
+      "END:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:20070311T020000\n"
+      "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\nTZOFFSETFROM:-0500\nTZOFFSETTO:-0400\n"
+      "END:DAYLIGHT\nEND:VTIMEZONE\n";
+  const struct {
+    const char* what;
+    const char* zone;
+    std::string text;
+    std::vector<Span> expected;
+  } cases[] = {
+      // 23:00 CET to 04:00 CET is 22:00Z to 03:00Z, 5 h; a week later
+      // 23:00 CET is 22:00Z again and ends 5 h later, at 05:00 CEST.
+      {"DTEND in a tz database zone, into summer time",
+       "UTC",
+       event("DTSTART;TZID=Europe/Berlin:20240323T230000\n"
+             "DTEND;TZID=Europe/Berlin:20240324T040000\nRRULE:FREQ=WEEKLY;COUNT=2\n"),
+       {at("2024-03-23T22:00", "2024-03-24T03:00"), at("2024-03-30T22:00", "2024-03-31T03:00")}},
+      // Floating 12:00 to 12:00 next day in Berlin is 24 h in CEST; a week
+      // later it starts 12:00 CEST (10:00Z) and ends 24 h later, 11:00 CET.
+      {"floating DTEND, into winter time",
+       "Europe/Berlin",
+       event("DTSTART:20241019T120000\nDTEND:20241020T120000\nRRULE:FREQ=WEEKLY;COUNT=2\n"),
+       {at("2024-10-19T10:00", "2024-10-20T10:00"), at("2024-10-26T10:00", "2024-10-27T10:00")}},
+      // 23:00 EST to 04:00 EST (04:00Z to 09:00Z) is 5 h; a week later
+      // 23:00 EST is 04:00Z and ends at 09:00Z, 05:00 EDT.
+      {"DTEND in the file's own zone",
+       "UTC",
+       calendarOf(eastern + event("DTSTART;TZID=Eastern:20240302T230000\n"
+                                  "DTEND;TZID=Eastern:20240303T040000\n"
+                                  "RRULE:FREQ=WEEKLY;COUNT=2\n")),
+       {at("2024-03-03T04:00", "2024-03-03T09:00"), at("2024-03-10T04:00", "2024-03-10T09:00")}},
+      // P1D from 12:00 CEST on 26 October is 12:00 CET on the 27th: 25 h.
+      {"a day of DURATION is a calendar day",
+       "Europe/Berlin",
+       event("DTSTART:20241026T120000\nDURATION:P1D\n"),
+       {at("2024-10-26T10:00", "2024-10-27T11:00")}},
+      {"hours of DURATION are exact",
+       "Europe/Berlin",
+       event("DTSTART:20241026T120000\nDURATION:PT24H\n"),
+       {at("2024-10-26T10:00", "2024-10-27T10:00")}},
+      // Two days from midnight CEST on the 26th: shown ending 23:59:59 CET on
+      // the 27th.
+      {"an all-day event lasts whole days",
+       "Europe/Berlin",
+       event("DTSTART;VALUE=DATE:20241026\nDTEND;VALUE=DATE:20241028\n"),
+       {{utc("2024-10-25T22:00"), utc("2024-10-27T23:00") - 1, "s"}}},
+  };
+  for (const auto& c : cases) {
+    const ScopedTimeZone zone(c.zone);
+    const std::string text = c.text.starts_with("BEGIN:VCALENDAR") ? c.text : calendarOf(c.text);
+    const TextEvents found =
+        eventsInText(text, {double(utc("2024-03-01T00:00")), double(utc("2024-12-01T00:00"))}, {});
+    std::vector<Span> spans;
+    for (const Occurrence& occurrence : found.occurrences) {
+      spans.push_back({occurrence.start, occurrence.end, occurrence.details->title.value_or("")});
+    }
+    EXPECT_EQ(spans, c.expected) << c.what;
+  }
+}
+
 // Floating and all-day series follow the local zone: Tokyo is UTC+9.
 TEST(Recurrence, FloatingAndAllDaySeriesAreLocal) {
   const ScopedTimeZone zone("Asia/Tokyo");
