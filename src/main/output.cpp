@@ -1,7 +1,8 @@
 #include "main/output.h"
 
-#include <unistd.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -13,6 +14,13 @@ int writeAll(int fd, std::string_view bytes) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // A non-blocking descriptor whose reader is slow: wait until it
+        // takes more. Only a real error ends the write.
+        pollfd ready{fd, POLLOUT, 0};
+        if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return errno;
+        continue;
+      }
       return errno;
     }
     // A regular write never reports 0 bytes for a non-empty buffer; treat it

@@ -7,8 +7,8 @@
 namespace quorvel {
 
 // Writes every byte of `bytes` to `fd`, going on after short writes and
-// interrupted calls. Returns 0 when all was written, else the errno of the
-// failed write.
+// interrupted calls, and waiting whenever a non-blocking `fd` is full. Returns 0 when all was
+// written, else the errno of the failed write.
 int writeAll(int fd, std::string_view bytes);
 
 // Fills any of descriptors 0, 1 and 2 that the process was started without

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "calendar/access.h"
@@ -14,6 +15,8 @@ namespace quorvel {
 namespace {
 
 constexpr std::string_view kUsageLine = "usage: quorvel-calendar <startMs> <endMs>";
+constexpr std::string_view kIncompleteLine =
+    "quorvel-calendar: the calendar could not be read completely";
 
 }  // namespace
 
@@ -54,17 +57,21 @@ int run(const std::vector<std::string>& args, calendar::Platform& platform,
   try {
     events = store->eventsMatching(*predicate);
   } catch (const calendar::IncompleteRead& failure) {
-    writeLine(handles.error,
-              std::string("quorvel-calendar: the calendar could not be read completely: ") +
-                  failure.what());
+    writeLine(handles.error, std::string(kIncompleteLine) + ": " + failure.what());
+    return kExitIncomplete;
+  } catch (const std::bad_alloc&) {
+    writeLine(handles.error, std::string(kIncompleteLine) + ": out of memory");
     return kExitIncomplete;
   }
 
-  std::vector<EventRecord> payload;
-  payload.reserve(events.size());
-  for (const auto& event : events) payload.push_back(buildRecord(*event));
-
-  const std::string data = serializePayload(payload);
+  // The document is built record by record, so that no more than one record
+  // is ever held beside it.
+  std::string data = "[";
+  for (const auto& event : events) {
+    if (data.size() > 1) data.push_back(',');
+    appendRecord(data, buildRecord(*event));
+  }
+  data.push_back(']');
   if (const int error = writeAll(handles.output, data); error != 0) {
     writeLine(handles.error,
               std::string("quorvel-calendar: cannot write the events: ") + std::strerror(error));

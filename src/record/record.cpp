@@ -73,19 +73,26 @@ EventRecord buildRecord(const calendar::Event& event) {
   return record;
 }
 
+void appendRecord(std::string& out, const EventRecord& record) {
+  const nlohmann::ordered_json object = {
+      {"startsAt", record.startsAt},
+      {"endsAt", record.endsAt},
+      {"title", record.title},
+      {"isAllDay", record.isAllDay},
+      {"availability", record.availability},
+      {"participantStatus", record.participantStatus},
+  };
+  out += object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 std::string serializePayload(const std::vector<EventRecord>& payload) {
-  nlohmann::ordered_json document = nlohmann::ordered_json::array();
+  std::string out = "[";
   for (const EventRecord& record : payload) {
-    document.push_back({
-        {"startsAt", record.startsAt},
-        {"endsAt", record.endsAt},
-        {"title", record.title},
-        {"isAllDay", record.isAllDay},
-        {"availability", record.availability},
-        {"participantStatus", record.participantStatus},
-    });
+    if (out.size() > 1) out.push_back(',');
+    appendRecord(out, record);
   }
-  return document.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  out.push_back(']');
+  return out;
 }
 
 }  // namespace quorvel

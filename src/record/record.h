@@ -37,6 +37,10 @@ std::int64_t millisecondsOf(std::optional<calendar::Instant> instant);
 // attendees, in that order, and nothing else.
 EventRecord buildRecord(const calendar::Event& event);
 
+// Appends the record to `out` as one compact JSON object, members in record
+// order. Bytes of a title that aren't valid UTF-8 become U+FFFD.
+void appendRecord(std::string& out, const EventRecord& record);
+
 // The payload as one compact JSON array, members in record order, no trailing
 // line feed. Bytes of a title that aren't valid UTF-8 become U+FFFD, so the
 // document always parses.
