@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <unordered_map>
 
 #include "calendar/ics_files.h"
@@ -163,6 +164,7 @@ class Expander {
       }
       if (!details) details = detailsFor(event);
       occurrence.details = details;
+      occurrence.fine = fine;
       result_.occurrences.push_back(std::move(occurrence));
       ++listed;
     }
@@ -189,6 +191,31 @@ class Expander {
   const std::unordered_set<std::string>& userAddresses_;
   TextEvents& result_;
 };
+
+// Drops all but the earliest kMaxFineOccurrencesPerRun occurrences of events
+// repeating more often than daily (by start, end, then place).
+bool keepEarliestFine(std::vector<Occurrence>& occurrences) {
+  std::vector<std::size_t> fine;
+  for (std::size_t i = 0; i < occurrences.size(); ++i) {
+    if (occurrences[i].fine) fine.push_back(i);
+  }
+  if (fine.size() <= kMaxFineOccurrencesPerRun) return false;
+  const auto earlier = [&occurrences](std::size_t a, std::size_t b) {
+    const Occurrence& x = occurrences[a];
+    const Occurrence& y = occurrences[b];
+    return std::tie(x.start, x.end, a) < std::tie(y.start, y.end, b);
+  };
+  const auto cut = fine.begin() + kMaxFineOccurrencesPerRun;
+  std::nth_element(fine.begin(), cut, fine.end(), earlier);
+  std::vector<bool> dropped(occurrences.size(), false);
+  for (auto it = cut; it != fine.end(); ++it) dropped[*it] = true;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < occurrences.size(); ++i) {
+    if (!dropped[i]) occurrences[kept++] = std::move(occurrences[i]);
+  }
+  occurrences.resize(kept);
+  return true;
+}
 
 }  // namespace
 
@@ -231,6 +258,7 @@ TextEvents eventsInText(std::string_view text, const Window& requested,
                          "event " + std::to_string(event.number));
     }
   }
+  result.fineCut = keepEarliestFine(result.occurrences);
   return result;
 }
 

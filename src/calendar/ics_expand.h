@@ -18,8 +18,10 @@ namespace quorvel::calendar::ics {
 std::optional<Window> searchWindow(const Window& requested);
 
 // An event repeating more often than daily lists at most this many
-// occurrences in one window.
+// occurrences in one window...
 inline constexpr int kMaxFineOccurrences = 1000;
+// ...and all such events of a run together at most this many, the earliest.
+inline constexpr std::size_t kMaxFineOccurrencesPerRun = 10000;
 
 struct TextEvents {
   // Each event's occurrences in time order, events in the order of the text.
@@ -28,9 +30,14 @@ struct TextEvents {
   // Why the text couldn't be read completely (a zone it names couldn't be
   // read for want of a resource); then nothing else counts.
   std::optional<std::string> failure;
+  // Whether occurrences of events repeating more often than daily were left
+  // out for the run's cap.
+  bool fineCut = false;
 };
 
-// The occurrences in `window` of the events of one calendar file. An override
+// The occurrences in `window` of the events of one calendar file. Of those of
+// events repeating more often than daily, only the earliest
+// kMaxFineOccurrencesPerRun are kept: no run lists more. An override
 // (RECURRENCE-ID) replaces the occurrence of the event with the same UID in
 // the same text that it names; EXDATEs remove occurrences; RDATEs add them.
 TextEvents eventsInText(std::string_view text, const Window& window,

@@ -1,5 +1,7 @@
 #include "calendar/ics_files.h"
 
+#include "calendar/calendar.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,7 +38,10 @@ constexpr off_t kMaxFileSize = off_t{64} << 20;
 // the system lists them; returns the error that stopped the listing, if any.
 std::error_code forEachName(const fs::path& folder, const std::function<void(const char*)>& each) {
   DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return {errno, std::generic_category()};
+  if (listing == nullptr) {
+    if (isResourceError(errno)) throw IncompleteRead(folder.string() + ": " + std::strerror(errno));
+    return {errno, std::generic_category()};
+  }
   std::error_code error;
   for (;;) {
     errno = 0;
@@ -48,6 +53,9 @@ std::error_code forEachName(const fs::path& folder, const std::function<void(con
     if (entry->d_name[0] != '.') each(entry->d_name);
   }
   ::closedir(listing);
+  if (error && isResourceError(error.value())) {
+    throw IncompleteRead(folder.string() + ": " + error.message());
+  }
   return error;
 }
 
@@ -63,12 +71,13 @@ std::vector<std::string> readAddresses(const fs::path& path,
                                        const std::function<void(std::string)>& problem) {
   std::error_code error;
   if (!fs::exists(fs::symlink_status(path, error))) return {};
-  auto contents = readRegularFile(path);
-  if (const auto* why = std::get_if<1>(&contents)) {
-    problem(path.string() + ": " + *why);
+  const FileRead read = readRegularFile(path);
+  if (read.incomplete) throw IncompleteRead(path.string() + ": " + read.problem);
+  if (!read.problem.empty()) {
+    problem(path.string() + ": " + read.problem);
     return {};
   }
-  return parseAddresses(std::get<0>(contents));
+  return parseAddresses(read.contents);
 }
 
 }  // namespace
@@ -92,36 +101,55 @@ bool isResourceError(int error) {
   }
 }
 
-std::variant<std::string, std::string> readRegularFile(const fs::path& path) {
-  using Result = std::variant<std::string, std::string>;
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (file.get() < 0) return Result(std::in_place_index<1>, std::strerror(errno));
+FileRead readRegularFile(const fs::path& path) {
+  FileRead result;
+  const auto fail = [&result](int error) {
+    result.problem = std::strerror(error);
+    result.incomplete = isResourceError(error);
+    return std::move(result);
+  };
+  // Look before opening: opening a FIFO would let a writer blocked on it go.
   struct stat status {};
-  if (::fstat(file.get(), &status) != 0)
-    return Result(std::in_place_index<1>, std::strerror(errno));
-  if (!S_ISREG(status.st_mode)) return Result(std::in_place_index<1>, "not a regular file");
-  if (status.st_size > kMaxFileSize) return Result(std::in_place_index<1>, "larger than 64 MiB");
+  if (::stat(path.c_str(), &status) != 0) return fail(errno);
+  if (!S_ISREG(status.st_mode)) {
+    result.problem = "not a regular file";
+    return result;
+  }
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) return fail(errno);
+  // It may have been replaced since it was looked at.
+  if (::fstat(file.get(), &status) != 0) return fail(errno);
+  if (!S_ISREG(status.st_mode)) {
+    result.problem = "not a regular file";
+    return result;
+  }
+  if (status.st_size > kMaxFileSize) {
+    result.problem = "larger than 64 MiB";
+    return result;
+  }
 
-  std::string contents;
+  std::string& contents = result.contents;
   contents.resize(static_cast<std::size_t>(status.st_size));
   std::size_t filled = 0;
   for (;;) {
     if (filled == contents.size()) {
       // The file grew while being read.
-      if (contents.size() >= kMaxFileSize)
-        return Result(std::in_place_index<1>, "larger than 64 MiB");
+      if (contents.size() >= kMaxFileSize) {
+        result.problem = "larger than 64 MiB";
+        return result;
+      }
       contents.resize(contents.size() + 4096);
     }
     const ssize_t got = ::read(file.get(), contents.data() + filled, contents.size() - filled);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return Result(std::in_place_index<1>, std::strerror(errno));
+      return fail(errno);
     }
     if (got == 0) break;
     filled += static_cast<std::size_t>(got);
   }
   contents.resize(filled);
-  return Result(std::in_place_index<0>, std::move(contents));
+  return result;
 }
 
 std::optional<std::string> unreadableRoot(const fs::path& root) {
@@ -130,7 +158,9 @@ std::optional<std::string> unreadableRoot(const fs::path& root) {
   };
   DIR* folder = ::opendir(root.c_str());
   if (folder == nullptr) {
-    if (errno == ENOENT) return std::nullopt;  // absent: an empty store
+    // Absent (or a link to nothing): an empty store. Short of a resource:
+    // nothing to say about access; reading the store will fail.
+    if (errno == ENOENT || isResourceError(errno)) return std::nullopt;
     return failure(errno);
   }
   int error = 0;
@@ -141,7 +171,7 @@ std::optional<std::string> unreadableRoot(const fs::path& root) {
     break;
   }
   ::closedir(folder);
-  if (error != 0) return failure(error);
+  if (error != 0 && !isResourceError(error)) return failure(error);
   return std::nullopt;
 }
 
@@ -177,7 +207,11 @@ std::vector<std::string> parseAddresses(const std::string& text) {
 void walkStore(const fs::path& root, const std::function<void(StoreFile)>& onFile,
                const std::function<void(StorePlace, std::string)>& onProblem) {
   std::error_code error;
-  if (!fs::exists(fs::symlink_status(root, error))) return;
+  const fs::file_status rootStatus = fs::status(root, error);
+  if (error && isResourceError(error.value())) {
+    throw IncompleteRead(root.string() + ": " + error.message());
+  }
+  if (rootStatus.type() == fs::file_type::not_found) return;  // absent, or a link to nothing
 
   using Addresses = std::unordered_set<std::string>;
   const std::vector<std::string> rootList =
@@ -191,6 +225,9 @@ void walkStore(const fs::path& root, const std::function<void(StoreFile)>& onFil
     const fs::path entry = root / name;
     std::error_code statusError;
     const fs::file_status status = fs::status(entry, statusError);
+    if (statusError && isResourceError(statusError.value())) {
+      throw IncompleteRead(entry.string() + ": " + statusError.message());
+    }
     if (statusError || status.type() == fs::file_type::not_found) {
       // A dangling link, a link loop, or an entry we may not look at.
       onProblem({name, ""},

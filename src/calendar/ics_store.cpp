@@ -33,8 +33,10 @@
 #include <cstdlib>
 #include <functional>
 #include <iterator>
+#include <new>
 #include <system_error>
 #include <thread>
+#include <tuple>
 #include <unordered_set>
 
 #include "calendar/ics_event.h"
@@ -94,26 +96,83 @@ struct FileOutcome {
   StorePlace place;
   std::vector<Occurrence> occurrences;
   std::vector<std::string> lines;  // "path: problem"
+  // Why the store can't be read completely, when this file shows it.
   std::optional<std::string> failure;
+  bool fineCut = false;  // occurrences left out for the run's cap
 };
 
 FileOutcome eventsInFile(const StoreFile& file, const Window& window) {
-  FileOutcome outcome{file.place, {}, {}, {}};
-  auto contents = readRegularFile(file.path);
-  if (const auto* why = std::get_if<1>(&contents)) {
-    outcome.lines.push_back(file.path.string() + ": " + *why);
-    return outcome;
+  FileOutcome outcome{file.place, {}, {}, {}, false};
+  try {
+    const FileRead read = readRegularFile(file.path);
+    if (read.incomplete) {
+      outcome.failure = file.path.string() + ": " + read.problem;
+      return outcome;
+    }
+    if (!read.problem.empty()) {
+      outcome.lines.push_back(file.path.string() + ": " + read.problem);
+      return outcome;
+    }
+    TextEvents events = eventsInText(read.contents, window, *file.userAddresses);
+    if (events.failure) {
+      outcome.failure = file.path.string() + ": " + *events.failure;
+      return outcome;
+    }
+    for (const std::string& problem : events.problems) {
+      outcome.lines.push_back(file.path.string() + ": " + problem);
+    }
+    outcome.occurrences = std::move(events.occurrences);
+    outcome.fineCut = events.fineCut;
+  } catch (const std::bad_alloc&) {
+    // Files are read on threads of their own: the failure goes back with the
+    // outcome, and the run fails rather than list less than there is.
+    outcome = FileOutcome{file.place, {}, {}, file.path.string() + ": out of memory", false};
   }
-  TextEvents events = eventsInText(std::get<0>(contents), window, *file.userAddresses);
-  if (events.failure) {
-    outcome.failure = file.path.string() + ": " + *events.failure;
-    return outcome;
-  }
-  for (const std::string& problem : events.problems) {
-    outcome.lines.push_back(file.path.string() + ": " + problem);
-  }
-  outcome.occurrences = std::move(events.occurrences);
   return outcome;
+}
+
+// Keeps only the earliest kMaxFineOccurrencesPerRun occurrences of events
+// repeating more often than daily, across files (by start, end, then place);
+// true when some were dropped.
+bool keepEarliestFine(std::vector<FileOutcome>& outcomes) {
+  struct Ref {
+    std::int64_t start;
+    std::int64_t end;
+    std::size_t file;
+    std::size_t index;
+  };
+  std::vector<Ref> fine;
+  for (std::size_t f = 0; f < outcomes.size(); ++f) {
+    const auto& occurrences = outcomes[f].occurrences;
+    for (std::size_t i = 0; i < occurrences.size(); ++i) {
+      if (occurrences[i].fine) fine.push_back({occurrences[i].start, occurrences[i].end, f, i});
+    }
+  }
+  if (fine.size() <= kMaxFineOccurrencesPerRun) return false;
+  const auto earlier = [&outcomes](const Ref& a, const Ref& b) {
+    if (a.start != b.start || a.end != b.end)
+      return std::tie(a.start, a.end) < std::tie(b.start, b.end);
+    if (a.file != b.file) return outcomes[a.file].place < outcomes[b.file].place;
+    return a.index < b.index;
+  };
+  const auto cut = fine.begin() + kMaxFineOccurrencesPerRun;
+  std::nth_element(fine.begin(), cut, fine.end(), earlier);
+  std::vector<std::vector<bool>> dropped(outcomes.size());
+  for (auto it = cut; it != fine.end(); ++it) {
+    auto& marks = dropped[it->file];
+    if (marks.empty()) marks.assign(outcomes[it->file].occurrences.size(), false);
+    marks[it->index] = true;
+  }
+  for (std::size_t f = 0; f < outcomes.size(); ++f) {
+    if (dropped[f].empty()) continue;
+    auto& occurrences = outcomes[f].occurrences;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < occurrences.size(); ++i) {
+      if (!dropped[f][i]) occurrences[kept++] = std::move(occurrences[i]);
+    }
+    occurrences.resize(kept);
+  }
+  return true;
 }
 
 // Files handled between two joins of their results.
@@ -148,16 +207,19 @@ class IcsStore final : public CalendarStore {
     // lists folders in or on which thread finished first.
     std::vector<FileOutcome> kept;
     std::vector<StoreFile> batch;
+    bool fineCut = false;
     const auto runBatch = [&] {
       std::vector<FileOutcome> outcomes(batch.size());
       forEachIndex(batch.size(),
                    [&](std::size_t i) { outcomes[i] = eventsInFile(batch[i], *window); });
       for (FileOutcome& outcome : outcomes) {
         if (outcome.failure) throw IncompleteRead(*outcome.failure);
+        fineCut = fineCut || outcome.fineCut;
         if (!outcome.occurrences.empty() || !outcome.lines.empty()) {
           kept.push_back(std::move(outcome));
         }
       }
+      if (keepEarliestFine(kept)) fineCut = true;
       batch.clear();
     };
     walkStore(
@@ -167,7 +229,7 @@ class IcsStore final : public CalendarStore {
           if (batch.size() == kBatch) runBatch();
         },
         [&](StorePlace place, std::string line) {
-          kept.push_back({std::move(place), {}, {std::move(line)}, {}});
+          kept.push_back({std::move(place), {}, {std::move(line)}, {}, false});
         });
     runBatch();
     std::stable_sort(kept.begin(), kept.end(),
@@ -177,6 +239,11 @@ class IcsStore final : public CalendarStore {
     for (FileOutcome& outcome : kept) {
       for (const std::string& line : outcome.lines) report(line);
       std::move(outcome.occurrences.begin(), outcome.occurrences.end(), std::back_inserter(found));
+    }
+    if (fineCut) {
+      const std::string cap = std::to_string(kMaxFineOccurrencesPerRun);
+      report("events that repeat more often than daily have more than " + cap +
+             " occurrences in the window; only the earliest " + cap + " are listed");
     }
 
     // Stable, so that equal times keep their place in the store.

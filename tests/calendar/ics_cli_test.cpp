@@ -1,11 +1,14 @@
 // The built tool over iCalendar stores, run as a host runs it.
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,12 +31,15 @@ ProcessResult runTool(const std::vector<std::string>& args, const TempStore& sto
 }
 
 TEST(IcsCli, AMissingStoreGivesExactlyAnEmptyArray) {
-  const TempStore store;
-  std::filesystem::remove(store.root());
-  const ProcessResult result = runTool({"0", "1e15"}, store);
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, "[]");
-  EXPECT_EQ(result.err, "");
+  for (const bool dangling : {false, true}) {
+    const TempStore store;
+    std::filesystem::remove(store.root());
+    if (dangling) std::filesystem::create_directory_symlink("nowhere", store.root());
+    const ProcessResult result = runTool({"0", "1e15"}, store);
+    EXPECT_EQ(result.status, 0) << dangling;
+    EXPECT_EQ(result.out, "[]") << dangling;
+    EXPECT_EQ(result.err, "") << dangling;
+  }
 }
 
 // One event of each kind of time, in a store with two calendars. Expected
@@ -234,6 +240,79 @@ TEST(IcsCli, HostileFilesAreSkippedAndGoodEventsStillListed) {
                 "zone.ics: event 1 has an unknown time zone \"Atlantis Standard "
                 "Time\"; its times are read as local time\n" +
                 prefix + store.root().string() + "/looping: Too many levels of symbolic links\n");
+}
+
+// Short of descriptors, a run either lists everything or fails with status
+// 5 and writes nothing: never a partial list with status 0, never a refusal
+// of access. With 3 descriptors (only the standard ones) the tool can open
+// nothing at all; with 4 or 5, its two reading threads may find none free.
+TEST(IcsCli, RunningOutOfDescriptorsNeverGivesAPartialList) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
+  const TempStore store;
+  const char* zones[] = {"Europe/Berlin", "Asia/Tokyo", "America/New_York", "Australia/Perth"};
+  constexpr int kFiles = 600;  // enough for two reading threads
+  for (int i = 0; i < kFiles; ++i) {
+    char start[16];
+    std::snprintf(start, sizeof start, "20260302T%02d%02d00", 8 + i / 60, i % 60);
+    store.write(
+        "cal" + std::to_string(i % 2) + "/" + std::to_string(i) + ".ics",
+        calendarOf(eventOf("DTSTART;TZID=" + std::string(zones[i % 4]) + ":" + start + "\n")));
+  }
+  const std::vector<std::string> week = {"1772323200000", "1772928000000"};
+  const ProcessResult whole = runTool(week, store);
+  ASSERT_EQ(whole.status, 0);
+  ASSERT_EQ(nlohmann::json::parse(whole.out).size(), std::size_t{kFiles});
+  for (const int limit : {3, 4, 5}) {
+    ProcessOptions options;
+    options.environment = {{"XDG_DATA_HOME", store.dataHome().string()},
+                           {"TZ", "UTC"},
+                           {"LD_PRELOAD", QUORVEL_FILE_LIMIT_LIBRARY},
+                           {"QUORVEL_TEST_FILE_LIMIT", std::to_string(limit)}};
+    const ProcessResult result = runProcess({toolPath(), week[0], week[1]}, options);
+    if (limit == 3 || result.status != 0) {
+      EXPECT_EQ(result.status, 5) << limit;
+      EXPECT_EQ(result.out, "") << limit;
+      EXPECT_TRUE(
+          result.err.starts_with("quorvel-calendar: the calendar could not be read completely: "))
+          << result.err;
+      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    } else {
+      EXPECT_TRUE(result.out == whole.out) << "a partial list with " << limit << " descriptors";
+      EXPECT_EQ(result.err.substr(0, 200), "") << limit;
+    }
+  }
+}
+
+TEST(IcsCli, ANonBlockingOutputWithASlowReaderGetsTheWholeDocument) {
+  const TempStore store;
+  store.write("cal/daily.ics", calendarOf(eventOf("DTSTART:20260302T100000Z\nRRULE:FREQ=DAILY\n")));
+  // Four years of a daily event: about 190 KB, through a 4 KB pipe.
+  const ProcessResult result =
+      runTool({"1772409600000", "1898640000000"}, store, "UTC", StdoutMode::slowNonBlockingPipe);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(nlohmann::json::parse(result.out).size(), 1461u);
+}
+
+// Opening a FIFO would let a writer waiting on it go: it is looked at, never
+// opened.
+TEST(IcsCli, AFifoNamedIcsIsNeverOpened) {
+  const TempStore store;
+  store.write("cal/good.ics", calendarOf(eventOf("DTSTART:20260302T100000Z\n")));
+  const std::filesystem::path fifo = store.root() / "cal/pipe.ics";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+  const ProcessResult result = runTool({"1772409600000", "1772496000000"}, store);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(nlohmann::json::parse(result.out).size(), 1u);
+  EXPECT_EQ(result.err, "quorvel-calendar: " + fifo.string() + ": not a regular file\n");
+  char events[4096];
+  EXPECT_EQ(::read(watch, events, sizeof events), -1) << "the FIFO was opened";
+  ::close(watch);
 }
 
 TEST(IcsCli, TheSampleStoreShowsItsEvents) {

@@ -58,6 +58,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
   if (out == nullptr || err == nullptr) throw std::runtime_error("no temporary files");
+  // The child gets these as its descriptors 1 and 2, and no others.
+  ::fcntl(fileno(out), F_SETFD, FD_CLOEXEC);
+  ::fcntl(fileno(err), F_SETFD, FD_CLOEXEC);
   int outFd = fileno(out);
   int pipeFds[2] = {-1, -1};
   if (options.output == StdoutMode::full) outFd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
@@ -65,6 +68,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     if (::pipe(pipeFds) != 0) throw std::runtime_error("no pipe");
     ::fcntl(pipeFds[1], F_SETFD, FD_CLOEXEC);
     ::close(pipeFds[0]);
+    outFd = pipeFds[1];
+  }
+  if (options.output == StdoutMode::slowNonBlockingPipe) {
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
+    ::fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
+    ::fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
     outFd = pipeFds[1];
   }
   // Make the child's view of the handles writable even for tests that drop
@@ -91,11 +100,16 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
   if (pipeFds[1] >= 0) ::close(pipeFds[1]);
   if (options.output == StdoutMode::full) ::close(outFd);
 
+  ProcessResult result;
+  if (options.output == StdoutMode::slowNonBlockingPipe) {
+    char byte = 0;
+    while (::read(pipeFds[0], &byte, 1) == 1) result.out.push_back(byte);
+    ::close(pipeFds[0]);
+  }
   int waitStatus = 0;
   ::waitpid(child, &waitStatus, 0);
-  ProcessResult result;
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
-  result.out = readAll(out);
+  if (options.output != StdoutMode::slowNonBlockingPipe) result.out = readAll(out);
   result.err = readAll(err);
   std::fclose(out);
   std::fclose(err);

@@ -12,6 +12,9 @@ enum class StdoutMode {
   closed,      // descriptor 1 closed
   full,        // /dev/full: every write fails with ENOSPC
   brokenPipe,  // a pipe whose reading end is already closed
+  // A small non-blocking pipe that the test drains one byte at a time, so
+  // that the child's writes find it full.
+  slowNonBlockingPipe,
 };
 
 struct ProcessOptions {
