@@ -88,6 +88,7 @@ struct Occurrence {
   std::int64_t coveredTo = 0;  // the true end, used to match the window
   // Of an event that repeats more often than daily; a run lists only so many.
   bool fine = false;
+  std::size_t sequence = 0;  // place among its text's occurrences
   std::shared_ptr<const EventDetails> details;
 };
 

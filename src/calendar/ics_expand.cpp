@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <tuple>
 #include <unordered_map>
 
@@ -109,6 +110,29 @@ class Starts {
   std::optional<std::int64_t> last_;
 };
 
+// Keeps the earliest kMaxFineOccurrencesPerRun of `occurrences` (by start,
+// end, then place), in their order; true when some were dropped.
+bool keepEarliest(std::vector<Occurrence>& occurrences) {
+  if (occurrences.size() <= kMaxFineOccurrencesPerRun) return false;
+  std::vector<std::size_t> order(occurrences.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const auto earlier = [&occurrences](std::size_t a, std::size_t b) {
+    const Occurrence& x = occurrences[a];
+    const Occurrence& y = occurrences[b];
+    return std::tie(x.start, x.end, a) < std::tie(y.start, y.end, b);
+  };
+  const auto cut = order.begin() + kMaxFineOccurrencesPerRun;
+  std::nth_element(order.begin(), cut, order.end(), earlier);
+  std::vector<bool> dropped(occurrences.size(), false);
+  for (auto it = cut; it != order.end(); ++it) dropped[*it] = true;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < occurrences.size(); ++i) {
+    if (!dropped[i]) occurrences[kept++] = std::move(occurrences[i]);
+  }
+  occurrences.resize(kept);
+  return true;
+}
+
 class Expander {
  public:
   Expander(const Window& window, const std::unordered_set<std::string>& userAddresses,
@@ -117,11 +141,28 @@ class Expander {
 
   // An override, or an event that stands alone.
   void addSingle(const VEvent& event) {
-    const Occurrence occurrence = occurrenceAt(event, lengthOf(event), event.start.wall, nullptr);
+    Occurrence occurrence = occurrenceAt(event, lengthOf(event), event.start.wall, nullptr);
     if (overlaps(window_, occurrence.start, occurrence.coveredTo)) {
-      result_.occurrences.push_back(occurrence);
-      result_.occurrences.back().details = detailsFor(event);
+      occurrence.details = detailsFor(event);
+      add(std::move(occurrence));
     }
+  }
+
+  // Puts the occurrences of events repeating more often than daily back
+  // among the others, in the order they were found, less those beyond the
+  // run's cap.
+  void finish() {
+    result_.fineCut = keepEarliest(fine_) || result_.fineCut;
+    if (fine_.empty()) return;
+    std::vector<Occurrence> merged;
+    merged.reserve(result_.occurrences.size() + fine_.size());
+    std::merge(std::make_move_iterator(result_.occurrences.begin()),
+               std::make_move_iterator(result_.occurrences.end()),
+               std::make_move_iterator(fine_.begin()), std::make_move_iterator(fine_.end()),
+               std::back_inserter(merged),
+               [](const Occurrence& a, const Occurrence& b) { return a.sequence < b.sequence; });
+    result_.occurrences = std::move(merged);
+    fine_.clear();
   }
 
   // An event with its recurrence set, less its exceptions and the
@@ -165,7 +206,7 @@ class Expander {
       if (!details) details = detailsFor(event);
       occurrence.details = details;
       occurrence.fine = fine;
-      result_.occurrences.push_back(std::move(occurrence));
+      add(std::move(occurrence));
       ++listed;
     }
     if (starts.budgetSpent()) {
@@ -176,6 +217,21 @@ class Expander {
   }
 
  private:
+  // Occurrences of events repeating more often than daily are kept apart and
+  // trimmed as they grow, so that a file of many such series never holds much
+  // more than a run can list.
+  void add(Occurrence occurrence) {
+    occurrence.sequence = sequence_++;
+    if (!occurrence.fine) {
+      result_.occurrences.push_back(std::move(occurrence));
+      return;
+    }
+    fine_.push_back(std::move(occurrence));
+    if (fine_.size() > 2 * kMaxFineOccurrencesPerRun) {
+      result_.fineCut = keepEarliest(fine_) || result_.fineCut;
+    }
+  }
+
   // What the event's listed occurrences show; said once per event, when its
   // first occurrence is listed, together with any guess made on its times.
   std::shared_ptr<const EventDetails> detailsFor(const VEvent& event) {
@@ -190,32 +246,9 @@ class Expander {
   const Window& window_;
   const std::unordered_set<std::string>& userAddresses_;
   TextEvents& result_;
+  std::vector<Occurrence> fine_;
+  std::size_t sequence_ = 0;
 };
-
-// Drops all but the earliest kMaxFineOccurrencesPerRun occurrences of events
-// repeating more often than daily (by start, end, then place).
-bool keepEarliestFine(std::vector<Occurrence>& occurrences) {
-  std::vector<std::size_t> fine;
-  for (std::size_t i = 0; i < occurrences.size(); ++i) {
-    if (occurrences[i].fine) fine.push_back(i);
-  }
-  if (fine.size() <= kMaxFineOccurrencesPerRun) return false;
-  const auto earlier = [&occurrences](std::size_t a, std::size_t b) {
-    const Occurrence& x = occurrences[a];
-    const Occurrence& y = occurrences[b];
-    return std::tie(x.start, x.end, a) < std::tie(y.start, y.end, b);
-  };
-  const auto cut = fine.begin() + kMaxFineOccurrencesPerRun;
-  std::nth_element(fine.begin(), cut, fine.end(), earlier);
-  std::vector<bool> dropped(occurrences.size(), false);
-  for (auto it = cut; it != fine.end(); ++it) dropped[*it] = true;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < occurrences.size(); ++i) {
-    if (!dropped[i]) occurrences[kept++] = std::move(occurrences[i]);
-  }
-  occurrences.resize(kept);
-  return true;
-}
 
 }  // namespace
 
@@ -258,7 +291,7 @@ TextEvents eventsInText(std::string_view text, const Window& requested,
                          "event " + std::to_string(event.number));
     }
   }
-  result.fineCut = keepEarliestFine(result.occurrences);
+  expander.finish();
   return result;
 }
 
