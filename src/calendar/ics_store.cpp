@@ -30,9 +30,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -96,40 +99,8 @@ struct FileOutcome {
   StorePlace place;
   std::vector<Occurrence> occurrences;
   std::vector<std::string> lines;  // "path: problem"
-  // Why the store can't be read completely, when this file shows it.
-  std::optional<std::string> failure;
-  bool fineCut = false;  // occurrences left out for the run's cap
+  std::size_t fine = 0;            // occurrences of sub-daily series among them
 };
-
-FileOutcome eventsInFile(const StoreFile& file, const Window& window) {
-  FileOutcome outcome{file.place, {}, {}, {}, false};
-  try {
-    const FileRead read = readRegularFile(file.path);
-    if (read.incomplete) {
-      outcome.failure = file.path.string() + ": " + read.problem;
-      return outcome;
-    }
-    if (!read.problem.empty()) {
-      outcome.lines.push_back(file.path.string() + ": " + read.problem);
-      return outcome;
-    }
-    TextEvents events = eventsInText(read.contents, window, *file.userAddresses);
-    if (events.failure) {
-      outcome.failure = file.path.string() + ": " + *events.failure;
-      return outcome;
-    }
-    for (const std::string& problem : events.problems) {
-      outcome.lines.push_back(file.path.string() + ": " + problem);
-    }
-    outcome.occurrences = std::move(events.occurrences);
-    outcome.fineCut = events.fineCut;
-  } catch (const std::bad_alloc&) {
-    // Files are read on threads of their own: the failure goes back with the
-    // outcome, and the run fails rather than list less than there is.
-    outcome = FileOutcome{file.place, {}, {}, file.path.string() + ": out of memory", false};
-  }
-  return outcome;
-}
 
 // Keeps only the earliest kMaxFineOccurrencesPerRun occurrences of events
 // repeating more often than daily, across files (by start, end, then place);
@@ -143,6 +114,7 @@ bool keepEarliestFine(std::vector<FileOutcome>& outcomes) {
   };
   std::vector<Ref> fine;
   for (std::size_t f = 0; f < outcomes.size(); ++f) {
+    if (outcomes[f].fine == 0) continue;
     const auto& occurrences = outcomes[f].occurrences;
     for (std::size_t i = 0; i < occurrences.size(); ++i) {
       if (occurrences[i].fine) fine.push_back({occurrences[i].start, occurrences[i].end, f, i});
@@ -150,8 +122,9 @@ bool keepEarliestFine(std::vector<FileOutcome>& outcomes) {
   }
   if (fine.size() <= kMaxFineOccurrencesPerRun) return false;
   const auto earlier = [&outcomes](const Ref& a, const Ref& b) {
-    if (a.start != b.start || a.end != b.end)
+    if (a.start != b.start || a.end != b.end) {
       return std::tie(a.start, a.end) < std::tie(b.start, b.end);
+    }
     if (a.file != b.file) return outcomes[a.file].place < outcomes[b.file].place;
     return a.index < b.index;
   };
@@ -171,14 +144,113 @@ bool keepEarliestFine(std::vector<FileOutcome>& outcomes) {
       if (!dropped[f][i]) occurrences[kept++] = std::move(occurrences[i]);
     }
     occurrences.resize(kept);
+    outcomes[f].fine = static_cast<std::size_t>(std::count_if(
+        occurrences.begin(), occurrences.end(), [](const Occurrence& o) { return o.fine; }));
   }
   return true;
 }
 
-// Files handled between two joins of their results.
-constexpr std::size_t kBatch = 2048;
-// Fewer files than this per thread aren't worth starting a thread for.
-constexpr std::size_t kFilesPerThread = 32;
+// What one reading thread gathers: only what files give, so that memory grows
+// with the events listed, not with the files read.
+struct Gathered {
+  std::vector<FileOutcome> kept;
+  std::size_t fine = 0;
+  bool fineCut = false;
+  std::optional<std::string> failure;  // the store can't be read completely
+  ReadBuffer buffer;
+};
+
+void readFile(const FileBatch& batch, const FileBatch::File& file, const Window& window,
+              Gathered& gathered) {
+  const CalendarFolder& folder = *batch.folder;
+  const char* name = batch.nameOf(file);
+  const auto path = [&folder, name] { return folder.path() + "/" + name; };
+  try {
+    if (const auto failed = readFileAt(folder.fd(), name, file.knownRegular, gathered.buffer)) {
+      if (failed->incomplete) {
+        gathered.failure = path() + ": " + failed->reason;
+      } else {
+        gathered.kept.push_back({folder.placeOf(name), {}, {path() + ": " + failed->reason}, 0});
+      }
+      return;
+    }
+    TextEvents events = eventsInText(gathered.buffer.contents(), window, folder.userAddresses());
+    if (events.failure) {
+      gathered.failure = path() + ": " + *events.failure;
+      return;
+    }
+    gathered.fineCut = gathered.fineCut || events.fineCut;
+    if (events.occurrences.empty() && events.problems.empty()) return;
+    FileOutcome outcome{folder.placeOf(name), std::move(events.occurrences), {}, 0};
+    for (const std::string& problem : events.problems) {
+      outcome.lines.push_back(path() + ": " + problem);
+    }
+    for (const Occurrence& occurrence : outcome.occurrences) outcome.fine += occurrence.fine;
+    gathered.fine += outcome.fine;
+    gathered.kept.push_back(std::move(outcome));
+    // Trimmed as it grows, so that sub-daily series never hold much more
+    // than the run can list.
+    if (gathered.fine > 2 * kMaxFineOccurrencesPerRun) {
+      gathered.fineCut = keepEarliestFine(gathered.kept) || gathered.fineCut;
+      gathered.fine = 0;
+      for (const FileOutcome& kept : gathered.kept) gathered.fine += kept.fine;
+    }
+  } catch (const std::bad_alloc&) {
+    // Files are read on threads of their own: the failure goes back with
+    // what was gathered, and the run fails rather than list less than there
+    // is.
+    gathered.failure = path() + ": out of memory";
+  }
+}
+
+// Batches of files from the walk to the reading threads. The walk waits when
+// the queue is full, so that it never runs far ahead of the reading, and only
+// so many folders are open at once.
+class BatchQueue {
+ public:
+  explicit BatchQueue(std::size_t capacity) : capacity_(capacity) {}
+
+  // False when reading has stopped.
+  bool push(FileBatch batch) {
+    std::unique_lock lock(mutex_);
+    notFull_.wait(lock, [this] { return queue_.size() < capacity_ || stopped_; });
+    if (stopped_) return false;
+    queue_.push_back(std::move(batch));
+    notEmpty_.notify_one();
+    return true;
+  }
+  // Nothing once the walk has ended and every batch is taken, or reading has
+  // stopped.
+  std::optional<FileBatch> pop() {
+    std::unique_lock lock(mutex_);
+    notEmpty_.wait(lock, [this] { return !queue_.empty() || ended_ || stopped_; });
+    if (stopped_ || queue_.empty()) return std::nullopt;
+    FileBatch batch = std::move(queue_.front());
+    queue_.pop_front();
+    notFull_.notify_one();
+    return batch;
+  }
+  void end() {
+    const std::lock_guard lock(mutex_);
+    ended_ = true;
+    notEmpty_.notify_all();
+  }
+  void stop() {
+    const std::lock_guard lock(mutex_);
+    stopped_ = true;
+    notEmpty_.notify_all();
+    notFull_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable notEmpty_;
+  std::condition_variable notFull_;
+  std::deque<FileBatch> queue_;
+  const std::size_t capacity_;
+  bool ended_ = false;
+  bool stopped_ = false;
+};
 
 class IcsStore final : public CalendarStore {
  public:
@@ -201,37 +273,20 @@ class IcsStore final : public CalendarStore {
         searchWindow(static_cast<const IcsPredicate&>(predicate).window);
     if (!window) return {};
 
-    // Files are read and parsed on every core, a batch at a time as the walk
-    // finds them; only what files give is kept, and it is put in the store's
-    // order afterwards, so the output doesn't depend on the order the system
-    // lists folders in or on which thread finished first.
+    std::vector<Gathered> gathered = readStore(*window);
+    for (const Gathered& part : gathered) {
+      if (part.failure) throw IncompleteRead(*part.failure);
+    }
     std::vector<FileOutcome> kept;
-    std::vector<StoreFile> batch;
     bool fineCut = false;
-    const auto runBatch = [&] {
-      std::vector<FileOutcome> outcomes(batch.size());
-      forEachIndex(batch.size(),
-                   [&](std::size_t i) { outcomes[i] = eventsInFile(batch[i], *window); });
-      for (FileOutcome& outcome : outcomes) {
-        if (outcome.failure) throw IncompleteRead(*outcome.failure);
-        fineCut = fineCut || outcome.fineCut;
-        if (!outcome.occurrences.empty() || !outcome.lines.empty()) {
-          kept.push_back(std::move(outcome));
-        }
-      }
-      if (keepEarliestFine(kept)) fineCut = true;
-      batch.clear();
-    };
-    walkStore(
-        root_,
-        [&](StoreFile file) {
-          batch.push_back(std::move(file));
-          if (batch.size() == kBatch) runBatch();
-        },
-        [&](StorePlace place, std::string line) {
-          kept.push_back({std::move(place), {}, {std::move(line)}, {}, false});
-        });
-    runBatch();
+    for (Gathered& part : gathered) {
+      std::move(part.kept.begin(), part.kept.end(), std::back_inserter(kept));
+      fineCut = fineCut || part.fineCut;
+    }
+    gathered.clear();
+    if (keepEarliestFine(kept)) fineCut = true;
+    // In the store's order, so that the output doesn't depend on the order
+    // the system lists folders in or on which thread read which file.
     std::stable_sort(kept.begin(), kept.end(),
                      [](const FileOutcome& a, const FileOutcome& b) { return a.place < b.place; });
 
@@ -259,12 +314,86 @@ class IcsStore final : public CalendarStore {
   }
 
  private:
+  // One walk of the store feeds one pool of reading threads, the calling
+  // thread among them once the walk is done. Threads start only when the
+  // store has more files than one batch.
+  std::vector<Gathered> readStore(const Window& window) const {
+    const std::size_t threads = std::max(1u, options_.threads);
+    std::vector<Gathered> gathered(threads);
+    BatchQueue queue(2 * threads);
+    std::atomic<bool> failed{false};
+    const auto drain = [&](Gathered& own) {
+      while (const std::optional<FileBatch> batch = queue.pop()) {
+        for (const FileBatch::File& file : batch->files) {
+          readFile(*batch, file, window, own);
+          if (own.failure) {
+            failed = true;
+            queue.stop();
+            return;
+          }
+        }
+      }
+    };
+    std::vector<std::jthread> helpers;
+    const auto startHelpers = [&] {
+      for (std::size_t t = 1; t < threads; ++t) {
+        try {
+          helpers.emplace_back(drain, std::ref(gathered[t]));
+        } catch (const std::system_error&) {
+          break;  // fewer threads: the calling one still gets through the rest
+        }
+      }
+    };
+    // Whatever ends the walk, the helpers stop and are joined before the
+    // gathered results go.
+    struct Joiner {
+      BatchQueue& queue;
+      std::vector<std::jthread>& helpers;
+      ~Joiner() {
+        queue.end();
+        for (std::jthread& helper : helpers) helper.join();
+      }
+    } joiner{queue, helpers};
+
+    Gathered& own = gathered[0];
+    std::size_t batches = 0;
+    try {
+      walkStore(
+          root_,
+          [&](FileBatch batch) {
+            if (failed) return;
+            if (++batches == 2) startHelpers();
+            if (!helpers.empty()) {
+              queue.push(std::move(batch));
+              return;
+            }
+            // No other thread reads (yet): read here, at once.
+            for (const FileBatch::File& file : batch.files) {
+              readFile(batch, file, window, own);
+              if (own.failure) {
+                failed = true;
+                return;
+              }
+            }
+          },
+          [&](StorePlace place, std::string line) {
+            own.kept.push_back({std::move(place), {}, {std::move(line)}, 0});
+          });
+    } catch (...) {
+      queue.stop();
+      throw;
+    }
+    queue.end();
+    drain(own);
+    return gathered;
+  }
+
   // Access is granted when the store can be read, and the decision comes on
   // a thread of the store's own, as the system calendar delivers it. The
-  // threads are joined when the store goes.
+  // thread allocates nothing on a grant, and is joined when the store goes.
   void decideAccess(AccessCompletion completion) {
-    auto decide = [root = root_, completion = std::move(completion)] {
-      const std::optional<std::string> problem = unreadableRoot(root);
+    auto decide = [this, completion = std::move(completion)] {
+      const std::optional<std::string> problem = unreadableRoot(root_);
       if (problem) {
         completion(false, AccessError{*problem});
       } else {
@@ -280,25 +409,6 @@ class IcsStore final : public CalendarStore {
 
   void report(const std::string& line) {
     if (diagnostics_) diagnostics_("quorvel-calendar: " + line);
-  }
-
-  // Runs `work` for every index below `count`, on as many threads as the
-  // machine has cores (and the work has files for), the calling one included.
-  void forEachIndex(std::size_t count, const std::function<void(std::size_t)>& work) const {
-    std::atomic<std::size_t> next{0};
-    const auto drain = [&] {
-      for (std::size_t i; (i = next.fetch_add(1)) < count;) work(i);
-    };
-    const std::size_t wanted = std::min<std::size_t>(options_.threads, count / kFilesPerThread);
-    std::vector<std::jthread> helpers;
-    for (std::size_t t = 1; t < wanted; ++t) {
-      try {
-        helpers.emplace_back(drain);
-      } catch (const std::system_error&) {
-        break;  // fewer threads: the calling one still gets through the rest
-      }
-    }
-    drain();
   }
 
   const fs::path root_;
