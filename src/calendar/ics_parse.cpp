@@ -113,6 +113,14 @@ std::int64_t busyStatusOf(std::string_view value) {
   return 0;
 }
 
+// A time of a line whose TZID is `tzid` (see tzidOf).
+std::optional<WrittenTime> timeOf(std::string_view value, int tzid) {
+  const std::optional<DateTime> time = parseDateTime(value);
+  if (!time) return std::nullopt;
+  const bool zoned = !time->isDate && !time->utc;
+  return WrittenTime{wallSeconds(time->civil), time->isDate, time->utc, zoned ? tzid : -1};
+}
+
 class Reader {
  public:
   explicit Reader(ParsedCalendar& result) : result_(result) {}
@@ -126,7 +134,9 @@ class Reader {
   void property(const ContentLine& line);
   void eventProperty(const ContentLine& line, WrittenEvent& event);
   void observanceProperty(const ContentLine& line, WrittenObservance& observance);
-  std::optional<WrittenTime> timeOf(const ContentLine& line, std::string_view value);
+  // The calendar's index of the line's TZID, read once per line however
+  // many values it holds; -1 for none.
+  int tzidOf(const ContentLine& line);
   void finish(Scope& scope);
   std::optional<VEvent> eventOf(const WrittenEvent& written, const std::vector<const Zone*>& zones,
                                 const Scope& scope);
@@ -168,7 +178,7 @@ void Reader::read(std::string_view text) {
     }
     if (result_.failure) return;
   }
-  result_.work = lines.work();
+  result_.work = lines.work() + line.lookups;
   if (!stack_.empty()) result_.problems.emplace_back("ends inside a component (no END line)");
   while (!stack_.empty() && !result_.failure) close(false);
   if (!result_.failure) finish(topLevel_);
@@ -277,25 +287,20 @@ void Reader::property(const ContentLine& line) {
   }
 }
 
-std::optional<WrittenTime> Reader::timeOf(const ContentLine& line, std::string_view value) {
-  const std::optional<DateTime> time = parseDateTime(value);
-  if (!time) return std::nullopt;
-  WrittenTime written{wallSeconds(time->civil), time->isDate, time->utc, -1};
-  if (!time->isDate && !time->utc && line.hasParameter("TZID")) {
-    std::string tzid = line.parameter("TZID");
-    if (!tzid.empty()) written.tzid = scope().tzidOf(std::move(tzid));
-  }
-  return written;
+int Reader::tzidOf(const ContentLine& line) {
+  if (!line.hasParameter("TZID")) return -1;
+  std::string tzid = line.parameter("TZID");
+  return tzid.empty() ? -1 : scope().tzidOf(std::move(tzid));
 }
 
 void Reader::eventProperty(const ContentLine& line, WrittenEvent& event) {
   const std::string_view name = line.name;
   const std::string_view value = line.value;
   if (sameName(name, "DTSTART")) {
-    if (!event.sawStart) event.start = timeOf(line, value);
+    if (!event.sawStart) event.start = timeOf(value, tzidOf(line));
     event.sawStart = true;
   } else if (sameName(name, "DTEND")) {
-    if (!event.sawEnd) event.end = timeOf(line, value);
+    if (!event.sawEnd) event.end = timeOf(value, tzidOf(line));
     event.sawEnd = true;
   } else if (sameName(name, "DURATION")) {
     if (!event.sawDuration) event.duration = parseDuration(value);
@@ -312,16 +317,17 @@ void Reader::eventProperty(const ContentLine& line, WrittenEvent& event) {
   } else if (sameName(name, "UID")) {
     if (!event.uid) event.uid = unescapeText(value);
   } else if (sameName(name, "RECURRENCE-ID")) {
-    if (!event.sawRecurrenceId) event.recurrenceId = timeOf(line, value);
+    if (!event.sawRecurrenceId) event.recurrenceId = timeOf(value, tzidOf(line));
     event.sawRecurrenceId = true;
   } else if (sameName(name, "RRULE")) {
     event.rules.emplace_back(value);
   } else if (sameName(name, "RDATE")) {
     const bool periods = sameName(line.parameter("VALUE"), "PERIOD");
+    const int tzid = tzidOf(line);
     forEachItem(value, [&](std::string_view item) {
       const std::size_t slash = item.find('/');
       if (!periods && slash == std::string_view::npos) {
-        if (const auto time = timeOf(line, item)) {
+        if (const auto time = timeOf(item, tzid)) {
           event.dates.push_back({*time, std::nullopt, std::nullopt});
         } else {
           ++event.invalidDates;
@@ -329,10 +335,10 @@ void Reader::eventProperty(const ContentLine& line, WrittenEvent& event) {
         return;
       }
       // A period: a start, then its end or its length.
-      const auto start = timeOf(line, item.substr(0, slash));
+      const auto start = timeOf(item.substr(0, slash), tzid);
       const std::string_view rest =
           slash == std::string_view::npos ? std::string_view() : item.substr(slash + 1);
-      WrittenDate date{start.value_or(WrittenTime{}), timeOf(line, rest), std::nullopt};
+      WrittenDate date{start.value_or(WrittenTime{}), timeOf(rest, tzid), std::nullopt};
       if (!date.end) date.duration = parseDuration(rest);
       if (start && (date.end || date.duration)) {
         event.dates.push_back(date);
@@ -341,8 +347,9 @@ void Reader::eventProperty(const ContentLine& line, WrittenEvent& event) {
       }
     });
   } else if (sameName(name, "EXDATE")) {
+    const int tzid = tzidOf(line);
     forEachItem(value, [&](std::string_view item) {
-      if (const auto time = timeOf(line, item)) {
+      if (const auto time = timeOf(item, tzid)) {
         event.exceptions.push_back(*time);
       } else {
         ++event.invalidExceptions;

@@ -167,6 +167,13 @@ TEST(ParseCalendar, WorkGrowsInProportionToTheText) {
     for (int i = 0; i < n; ++i) lines += "EXDATE:20260303T100000Z\r\nX-A:b\r\n c\r\n";
     return event(lines);
   };
+  const auto listed = [](int n) {
+    std::string line = "EXDATE";
+    for (int i = 0; i < n; ++i) line += ";X-P=" + std::to_string(i);
+    line += ":20260303T100000";
+    for (int i = 1; i < n; ++i) line += ",20260303T100000";
+    return event("DTSTART:20260302T100000Z\r\n" + line + "\r\n");
+  };
   const auto nesting = [](int n) {
     std::string text;
     for (int i = 0; i < n; ++i) text += "BEGIN:VCALENDAR\r\n";
@@ -177,8 +184,10 @@ TEST(ParseCalendar, WorkGrowsInProportionToTheText) {
     const char* what;
     std::function<std::string(int)> make;
     int n;
-  } cases[] = {
-      {"parameters", parameters, 5000}, {"properties", properties, 5000}, {"levels", nesting, 16}};
+  } cases[] = {{"parameters", parameters, 5000},
+               {"properties", properties, 5000},
+               {"values of a line with parameters", listed, 2000},
+               {"levels", nesting, 16}};
   for (const auto& c : cases) {
     const double small = static_cast<double>(parseCalendar(c.make(c.n)).work);
     const double large = static_cast<double>(parseCalendar(c.make(4 * c.n)).work);
