@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <queue>
 #include <tuple>
 #include <unordered_map>
 
@@ -49,10 +50,12 @@ struct Candidate {
 };
 
 // Merges the event's own start, its RDATEs and its rules' expansions into
-// one increasing series of starts, without repeats.
+// one increasing series of starts, without repeats. The rules' next starts
+// wait in a heap, so that an event of many rules costs a logarithm of them
+// per start, not all of them.
 class Starts {
  public:
-  Starts(const VEvent& event, std::int64_t fromWall) {
+  Starts(const VEvent& event, std::int64_t fromWall, std::int64_t* budget) {
     dates_.push_back({event.start.wall, std::nullopt});
     for (const RecurrenceDate& date : event.dates) {
       Candidate candidate{wallIn(event.start, date.start), std::nullopt};
@@ -72,24 +75,28 @@ class Starts {
     }
     std::stable_sort(dates_.begin(), dates_.end(),
                      [](const Candidate& a, const Candidate& b) { return a.wall < b.wall; });
+    rules_.reserve(event.rules.size());
     for (const RecurrenceRule& rule : event.rules) {
-      rules_.emplace_back(rule, event.start.wall, event.start.isDate, fromWall, *event.start.zone);
-      heads_.push_back(rules_.back().next());
+      rules_.emplace_back(rule, event.start.wall, event.start.isDate, fromWall, *event.start.zone,
+                          budget);
     }
+    for (std::size_t i = 0; i < rules_.size(); ++i) advance(i);
   }
 
   std::optional<Candidate> next() {
     for (;;) {
       std::optional<Candidate> best;
       if (nextDate_ < dates_.size()) best = dates_[nextDate_];
-      for (const auto& head : heads_) {
-        if (head && (!best || *head < best->wall)) best = Candidate{*head, std::nullopt};
+      if (!heads_.empty() && (!best || heads_.top().first < best->wall)) {
+        best = Candidate{heads_.top().first, std::nullopt};
       }
       if (!best) return std::nullopt;
       // Take this start from every series that has it.
       while (nextDate_ < dates_.size() && dates_[nextDate_].wall == best->wall) ++nextDate_;
-      for (std::size_t i = 0; i < heads_.size(); ++i) {
-        while (heads_[i] && *heads_[i] == best->wall) heads_[i] = rules_[i].next();
+      while (!heads_.empty() && heads_.top().first == best->wall) {
+        const std::size_t rule = heads_.top().second;
+        heads_.pop();
+        advance(rule);
       }
       if (last_ && best->wall <= *last_) continue;
       last_ = best->wall;
@@ -103,12 +110,28 @@ class Starts {
   }
 
  private:
+  void advance(std::size_t rule) {
+    if (const auto start = rules_[rule].next()) heads_.emplace(*start, rule);
+  }
+
+  using Head = std::pair<std::int64_t, std::size_t>;  // a rule's next start, and the rule
   std::vector<Candidate> dates_;
   std::size_t nextDate_ = 0;
   std::vector<RuleExpansion> rules_;
-  std::vector<std::optional<std::int64_t>> heads_;
+  std::priority_queue<Head, std::vector<Head>, std::greater<>> heads_;
   std::optional<std::int64_t> last_;
 };
+
+// Whether the event can have more than one occurrence a day: a rule that can,
+// or several rules that are daily.
+bool isSubDaily(const VEvent& event) {
+  int daily = 0;
+  for (const RecurrenceRule& rule : event.rules) {
+    if (isSubDaily(rule)) return true;
+    daily += rule.frequency == Frequency::daily;
+  }
+  return daily > 1;
+}
 
 // Keeps the earliest kMaxFineOccurrencesPerRun of `occurrences` (by start,
 // end, then place), in their order; true when some were dropped.
@@ -185,22 +208,21 @@ class Expander {
     }
     std::sort(removed.begin(), removed.end());
 
-    const bool fine = std::any_of(event.rules.begin(), event.rules.end(), [](const auto& rule) {
-      return rule.frequency < Frequency::daily;
-    });
+    const bool fine = isSubDaily(event);
+    const int most = fine ? kMaxFineOccurrences : kMaxOccurrences;
     std::shared_ptr<const EventDetails> details;
     int listed = 0;
-    Starts starts(event, fromWall);
+    Starts starts(event, fromWall, &budget_);
     while (const std::optional<Candidate> candidate = starts.next()) {
       if (candidate->wall > toWall) break;
       if (std::binary_search(removed.begin(), removed.end(), candidate->wall)) continue;
       Occurrence occurrence =
           occurrenceAt(event, candidate->length.value_or(length), candidate->wall, nullptr);
       if (!overlaps(window_, occurrence.start, occurrence.coveredTo)) continue;
-      if (fine && listed == kMaxFineOccurrences) {
-        result_.problems.push_back(which + " repeats more often than daily; only its first " +
-                                   std::to_string(kMaxFineOccurrences) +
-                                   " occurrences in the window are listed");
+      if (listed == most) {
+        result_.problems.push_back(
+            which + (fine ? " repeats more often than daily" : " has too many occurrences") +
+            "; only its first " + std::to_string(most) + " occurrences in the window are listed");
         return;
       }
       if (!details) details = detailsFor(event);
@@ -246,6 +268,8 @@ class Expander {
   const Window& window_;
   const std::unordered_set<std::string>& userAddresses_;
   TextEvents& result_;
+  // Steps of rule expansion the whole text may take.
+  std::int64_t budget_ = kTextBudget;
   std::vector<Occurrence> fine_;
   std::size_t sequence_ = 0;
 };

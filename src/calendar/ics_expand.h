@@ -17,11 +17,18 @@ namespace quorvel::calendar::ics {
 // calendar cuts its queries.
 std::optional<Window> searchWindow(const Window& requested);
 
-// An event repeating more often than daily lists at most this many
-// occurrences in one window...
+// An event lists at most this many occurrences in one window (a daily one
+// has at most 1462 in four years)...
+inline constexpr int kMaxOccurrences = 2000;
+// ...and one that can repeat more often than daily (a rule finer than daily,
+// several times of day, or several daily rules) at most this many...
 inline constexpr int kMaxFineOccurrences = 1000;
 // ...and all such events of a run together at most this many, the earliest.
 inline constexpr std::size_t kMaxFineOccurrencesPerRun = 10000;
+
+// Steps of rule expansion (periods, days and times tried) that all the
+// events of one text may take together, besides each rule's own budget.
+inline constexpr std::int64_t kTextBudget = 2000000;
 
 struct TextEvents {
   // Each event's occurrences in time order, events in the order of the text.

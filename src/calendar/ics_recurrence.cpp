@@ -112,14 +112,30 @@ std::optional<const char*> ruleProblem(const RecurrenceRule& rule, bool allDay) 
   return std::nullopt;
 }
 
+bool isSubDaily(const RecurrenceRule& rule) {
+  const auto count = [](const std::vector<int>& values) {
+    return std::max<std::size_t>(values.size(), 1);
+  };
+  return rule.frequency < Frequency::daily ||
+         count(rule.byHour) * count(rule.byMinute) * count(rule.bySecond) > 1;
+}
+
 RuleExpansion::RuleExpansion(const RecurrenceRule& rule, std::int64_t dtstartWall, bool allDay,
-                             std::int64_t fromWall, const Zone& zone)
+                             std::int64_t fromWall, const Zone& zone, std::int64_t* sharedBudget)
     : rule_(rule),
       dtstartWall_(dtstartWall),
       allDay_(allDay),
       zone_(zone),
-      dtstart_(civilOf(dtstartWall)) {
+      dtstart_(civilOf(dtstartWall)),
+      sharedBudget_(sharedBudget) {
   RecurrenceRule& r = rule_;
+  // A rule with no BY part has exactly one occurrence in every period (but
+  // a monthly one on a day some months lack, or a yearly one on 29 February).
+  const bool onePerPeriod =
+      r.bySecond.empty() && r.byMinute.empty() && r.byHour.empty() && r.byDay.empty() &&
+      r.byMonthDay.empty() && r.byYearDay.empty() && r.byWeekNo.empty() && r.byMonth.empty() &&
+      r.bySetPos.empty() && (r.frequency != Frequency::monthly || dtstart_.day <= 28) &&
+      (r.frequency != Frequency::yearly || dtstart_.month != 2 || dtstart_.day != 29);
   // What the rule leaves out comes from DTSTART.
   if (r.byWeekNo.empty() && r.byYearDay.empty() && r.byMonthDay.empty() && r.byDay.empty()) {
     if (r.frequency == Frequency::yearly) {
@@ -152,7 +168,9 @@ RuleExpansion::RuleExpansion(const RecurrenceRule& rule, std::int64_t dtstartWal
 
   if (r.count) {
     remaining_ = std::max<std::int64_t>(*r.count - 1, 0);  // DTSTART is the first
-    return;  // counted from the start: no skipping ahead
+    // Counted from the start: skipping ahead needs to know how many
+    // occurrences it skips.
+    if (!onePerPeriod) return;
   }
   if (fromWall <= dtstartWall) return;
 
@@ -185,6 +203,20 @@ RuleExpansion::RuleExpansion(const RecurrenceRule& rule, std::int64_t dtstartWal
     }
   }
   period_ = std::max<std::int64_t>(periods, 0);
+  // Periods 1 to period_ - 1 held one occurrence each (period 0 holds DTSTART).
+  if (remaining_ && period_ > 1) {
+    *remaining_ = std::max<std::int64_t>(*remaining_ - (period_ - 1), 0);
+  }
+}
+
+bool RuleExpansion::spend() {
+  if (budget_ <= 0 || (sharedBudget_ != nullptr && *sharedBudget_ <= 0)) {
+    budget_ = 0;
+    return false;
+  }
+  --budget_;
+  if (sharedBudget_ != nullptr) --*sharedBudget_;
+  return true;
 }
 
 std::optional<std::int64_t> RuleExpansion::next() {
@@ -204,7 +236,7 @@ std::optional<std::int64_t> RuleExpansion::next() {
       }
       return wall;
     }
-    if (budget_ <= 0 || !fillPeriod()) break;
+    if (!fillPeriod()) break;
   }
   ended_ = true;
   return std::nullopt;
@@ -253,7 +285,7 @@ void RuleExpansion::fillTimes(Day day) {
   for (const int hour : rule_.byHour) {
     for (const int minute : rule_.byMinute) {
       for (const int second : rule_.bySecond) {
-        --budget_;
+        if (!spend()) return;
         if (second < 60)
           pending_.push_back(day * kSecondsPerDay + hour * 3600 + minute * 60 + second);
       }
@@ -263,7 +295,7 @@ void RuleExpansion::fillTimes(Day day) {
 
 void RuleExpansion::fillDays(Day firstDay, Day lastDay) {
   for (Day day = firstDay; day <= lastDay; ++day) {
-    --budget_;
+    if (!spend()) return;
     if (dayMatches(day)) fillTimes(day);
   }
 }
@@ -301,7 +333,7 @@ bool RuleExpansion::fillPeriod() {
   const RecurrenceRule& r = rule_;
 
   while (pending_.empty()) {
-    if (budget_-- <= 0) return false;
+    if (!spend()) return false;
     const std::int64_t p = period_;
     switch (r.frequency) {
       case Frequency::yearly: {
@@ -351,13 +383,13 @@ bool RuleExpansion::fillPeriod() {
         if (r.frequency == Frequency::hourly) {
           for (const int minute : r.byMinute) {
             for (const int second : r.bySecond) {
-              --budget_;
+              if (!spend()) return false;
               if (second < 60) pending_.push_back(start + minute * 60 + second);
             }
           }
         } else if (r.frequency == Frequency::minutely) {
           for (const int second : r.bySecond) {
-            --budget_;
+            if (!spend()) return false;
             if (second < 60) pending_.push_back(start + second);
           }
         } else if (r.bySecond.empty() ||
@@ -368,6 +400,8 @@ bool RuleExpansion::fillPeriod() {
       }
     }
     ++period_;
+    // A period the budget cut short is not a whole one to pick from.
+    if (budget_ <= 0) return false;
 
     if (!r.bySetPos.empty() && !pending_.empty()) {
       std::vector<std::int64_t> picked;

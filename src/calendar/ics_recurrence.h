@@ -42,20 +42,28 @@ struct RecurrenceRule {
   int weekStart = 0;  // Monday
 };
 
+// Whether the rule can give more than one occurrence a day: a frequency
+// finer than daily, or several hours, minutes or seconds.
+bool isSubDaily(const RecurrenceRule& rule);
+
 // Why a rule can't be used, or nothing when it can: a part out of its range,
 // or a frequency finer than a day for an all-day event.
 std::optional<const char*> ruleProblem(const RecurrenceRule& rule, bool allDay);
 
 // The starts of a rule's occurrences after the event's first start
 // (DTSTART, which is always an occurrence of its own and counts toward COUNT),
-// in increasing order. Work is bounded: without COUNT the expansion begins at
-// the period holding `fromWall`, so it grows with the occurrences asked for,
-// not with the time since DTSTART; and every expansion stops after a fixed
-// budget of steps.
+// in increasing order. Work is bounded: the expansion begins at the period
+// holding `fromWall` when it can tell how many occurrences lie before it
+// (always without COUNT, and with COUNT when every period holds exactly one),
+// so it grows with the occurrences asked for, not with the time since
+// DTSTART; and every expansion stops after a fixed budget of steps.
 class RuleExpansion {
  public:
+  // Steps are taken from the rule's own budget and, when `sharedBudget` is
+  // given, from that one too (so that many rules of one file together stay
+  // within it).
   RuleExpansion(const RecurrenceRule& rule, std::int64_t dtstartWall, bool allDay,
-                std::int64_t fromWall, const Zone& zone);
+                std::int64_t fromWall, const Zone& zone, std::int64_t* sharedBudget = nullptr);
 
   // The next start, or nothing when the rule has ended, the calendar's last
   // year has passed, or the budget is spent.
@@ -72,6 +80,7 @@ class RuleExpansion {
   void fillTimes(std::int64_t day);
   bool dayMatches(std::int64_t day) const;
   bool skipAheadWithinDays();
+  bool spend();
 
   RecurrenceRule rule_;
   std::int64_t dtstartWall_;
@@ -83,6 +92,7 @@ class RuleExpansion {
   std::size_t nextPending_ = 0;
   std::optional<std::int64_t> remaining_;  // occurrences COUNT still allows
   std::int64_t budget_ = kBudget;
+  std::int64_t* sharedBudget_;
   bool ended_ = false;
 };
 

@@ -321,6 +321,34 @@ TEST(Recurrence, CostGrowsWithTheWindowNotTheYearsBeforeIt) {
                                     "BYMONTHDAY=30\n"),
                               "2026-03-02T00:00", "2026-03-09T00:00");
   EXPECT_EQ(never.spans.size(), 0u);
+
+  // A count from long ago is skipped through when every period holds one:
+  // the last of 825,804,787 seconds from 2000 is 9,557 days and 79,986
+  // seconds after the first, 2026-03-02T22:13:06Z, so seven fall in the window.
+  const Listed counted =
+      listed(event("DTSTART:20000101T000000Z\nRRULE:FREQ=SECONDLY;COUNT=825804787\n"),
+             "2026-03-02T22:13", "2026-03-03T00:00");
+  ASSERT_EQ(counted.spans.size(), 7u);
+  EXPECT_TRUE(counted.problems.empty());
+
+  // Twice a day is more often than daily: capped like a minutely series. So
+  // is an event of two daily rules, and no event lists more than 2000.
+  const struct {
+    const char* rules;
+    std::size_t listed;
+  } dense[] = {
+      {"RRULE:FREQ=DAILY;BYHOUR=8,20\n", std::size_t{kMaxFineOccurrences}},
+      {"RRULE:FREQ=DAILY\nRRULE:FREQ=DAILY;BYHOUR=20\n", std::size_t{kMaxFineOccurrences}},
+      {"RRULE:FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR,SA,SU;BYHOUR=12\n"
+       "RRULE:FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR,SA,SU;BYHOUR=20\n",
+       std::size_t{kMaxOccurrences}},
+  };
+  for (const auto& c : dense) {
+    const Listed many = listed(event("DTSTART:20260101T080000Z\n" + std::string(c.rules)),
+                               "2026-03-02T00:00", "2030-03-02T00:00");
+    EXPECT_EQ(many.spans.size(), c.listed) << c.rules;
+    EXPECT_EQ(many.problems.size(), 1u) << c.rules;
+  }
 }
 
 // Starting the expansion at a later point gives the same occurrences as
@@ -337,6 +365,11 @@ TEST(RuleExpansion, SkippingAheadChangesNothing) {
       "FREQ=HOURLY;INTERVAL=5;BYHOUR=9,10,11,12;BYMINUTE=0,30",
       "FREQ=MINUTELY;INTERVAL=13;BYDAY=SA",
       "FREQ=SECONDLY;INTERVAL=7919;BYMONTH=3",
+      "FREQ=DAILY;INTERVAL=3;COUNT=2000",
+      "FREQ=WEEKLY;COUNT=400",
+      "FREQ=MONTHLY;INTERVAL=2;COUNT=100",
+      "FREQ=YEARLY;COUNT=30",
+      "FREQ=HOURLY;INTERVAL=5;COUNT=10000",
   };
   const TimeValue start{wallSeconds({1990, 1, 31, 8, 17, 0}), false, &utcZone()};
   for (const char* text : rules) {
