@@ -72,7 +72,11 @@ struct WrittenObservance {
 // One VCALENDAR (or the text's top level, for components outside any).
 struct Scope {
   std::vector<WrittenEvent> events;
-  std::map<std::string, std::vector<Observance>, std::less<>> definedZones;
+  struct Defined {
+    std::vector<Observance> observances;
+    std::string key;  // the observances as text, the same for the same zone
+  };
+  std::map<std::string, Defined, std::less<>> definedZones;
   std::vector<std::string> tzids;
   std::map<std::string, int, std::less<>> tzidIndex;
 
@@ -121,9 +125,49 @@ std::optional<WrittenTime> timeOf(std::string_view value, int tzid) {
   return WrittenTime{wallSeconds(time->civil), time->isDate, time->utc, zoned ? tzid : -1};
 }
 
+// The zones this thread has worked out, kept from one file to the next:
+// files written by one program carry the same VTIMEZONEs and name the same
+// zones, so each is worked out once per thread rather than once per file.
+// Each thread has its own, so the threads share nothing here.
+class KnownZones {
+ public:
+  std::shared_ptr<const Zone> defined(const std::string& key,
+                                      const std::vector<Observance>& observances) {
+    auto& zone = defined_[key];
+    if (!zone) zone = std::make_shared<const DefinedZone>(observances);
+    return zone;
+  }
+
+  // Null for a zone the system doesn't know; a failure is never kept.
+  std::shared_ptr<const Zone> system(const std::string& tzid, std::optional<std::string>& failure) {
+    if (const auto known = system_.find(tzid); known != system_.end()) return known->second;
+    SystemZoneLookup found = systemZone(tzid);
+    if (found.failure) {
+      failure = std::move(found.failure);
+      return nullptr;
+    }
+    std::shared_ptr<const Zone> zone = std::move(found.zone);
+    system_.emplace(tzid, zone);
+    return zone;
+  }
+
+  // Bounds what a thread keeps, whatever the files hold.
+  void trim() {
+    if (defined_.size() > kKept) defined_.clear();
+    if (system_.size() > kKept) system_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kKept = 64;
+  std::map<std::string, std::shared_ptr<const Zone>, std::less<>> defined_;
+  std::map<std::string, std::shared_ptr<const Zone>, std::less<>> system_;
+};
+
+thread_local KnownZones knownZones;
+
 class Reader {
  public:
-  explicit Reader(ParsedCalendar& result) : result_(result) {}
+  explicit Reader(ParsedCalendar& result) : result_(result) { knownZones.trim(); }
 
   void read(std::string_view text);
 
@@ -153,10 +197,11 @@ class Reader {
   // What the innermost component being read is, when it is one that matters.
   WrittenEvent* event_ = nullptr;
   std::string timezoneId_;
+  std::string timezoneKey_;
   std::vector<Observance> observances_;
   bool inTimezone_ = false;
   std::optional<WrittenObservance> observance_;
-  std::vector<std::unique_ptr<Zone>> zones_;
+  std::vector<std::shared_ptr<const Zone>> zones_;
 };
 
 void Reader::read(std::string_view text) {
@@ -183,7 +228,7 @@ void Reader::read(std::string_view text) {
   while (!stack_.empty() && !result_.failure) close(false);
   if (!result_.failure) finish(topLevel_);
   if (!sawData_) result_.problems.emplace_back("holds no iCalendar data, skipped");
-  result_.zones = std::make_shared<std::vector<std::unique_ptr<Zone>>>(std::move(zones_));
+  result_.zones = std::make_shared<std::vector<std::shared_ptr<const Zone>>>(std::move(zones_));
 }
 
 void Reader::begin(std::string_view name) {
@@ -202,6 +247,7 @@ void Reader::begin(std::string_view name) {
   } else if (kind == Kind::timezone && inScope) {
     inTimezone_ = true;
     timezoneId_.clear();
+    timezoneKey_.clear();
     observances_.clear();
   } else if (kind == Kind::observance && inTimezone_ && stack_.back().first == Kind::timezone) {
     observance_.emplace();
@@ -238,25 +284,34 @@ void Reader::close(bool complete) {
         observance.startWall = wallSeconds(observance_->start->civil);
         // Rules finer than daily are left out: no real zone changes its
         // offset more than once a day.
+        timezoneKey_ += std::to_string(observance.offsetFrom) + ' ' +
+                        std::to_string(observance.offsetTo) + ' ' +
+                        std::to_string(observance.startWall);
         for (const std::string& text : observance_->rules) {
           std::string why;
           if (auto rule = parseRule(text, false, why);
               rule && rule->frequency >= Frequency::daily) {
             observance.rules.push_back(std::move(*rule));
+            timezoneKey_.append(" R").append(text);
           }
         }
         for (const DateTime& date : observance_->dates) {
           // A UTC onset, as a wall-clock time in the offset before it.
           observance.dateWalls.push_back(wallSeconds(date.civil) +
                                          (date.utc ? observance.offsetFrom : 0));
+          timezoneKey_.append(" D").append(std::to_string(observance.dateWalls.back()));
         }
+        timezoneKey_ += '\n';
         observances_.push_back(std::move(observance));
       }
       observance_.reset();
       break;
     }
     case Kind::timezone:
-      if (!timezoneId_.empty()) scope().definedZones.emplace(timezoneId_, std::move(observances_));
+      if (!timezoneId_.empty()) {
+        scope().definedZones.emplace(timezoneId_,
+                                     Scope::Defined{std::move(observances_), timezoneKey_});
+      }
       observances_.clear();
       inTimezone_ = false;
       break;
@@ -386,16 +441,17 @@ void Reader::finish(Scope& scope) {
   for (std::size_t i = 0; i < scope.tzids.size(); ++i) {
     const std::string& tzid = scope.tzids[i];
     if (const auto defined = scope.definedZones.find(tzid);
-        defined != scope.definedZones.end() && !defined->second.empty()) {
-      zones_.push_back(std::make_unique<DefinedZone>(defined->second));
+        defined != scope.definedZones.end() && !defined->second.observances.empty()) {
+      zones_.push_back(knownZones.defined(defined->second.key, defined->second.observances));
     } else {
-      SystemZoneLookup found = systemZone(tzid);
-      if (found.failure) {
-        result_.failure = std::move(found.failure);
+      std::optional<std::string> failure;
+      std::shared_ptr<const Zone> zone = knownZones.system(tzid, failure);
+      if (failure) {
+        result_.failure = std::move(failure);
         return;
       }
-      if (!found.zone) continue;
-      zones_.push_back(std::move(found.zone));
+      if (!zone) continue;
+      zones_.push_back(std::move(zone));
     }
     zones[i] = zones_.back().get();
   }
