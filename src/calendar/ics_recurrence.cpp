@@ -165,6 +165,10 @@ RuleExpansion::RuleExpansion(const RecurrenceRule& rule, std::int64_t dtstartWal
   if (!ordinals) {
     for (WeekdayNum& day : r.byDay) day.ordinal = 0;
   }
+  weekdaysOnly_ = r.byMonth.empty() && r.byWeekNo.empty() && r.byYearDay.empty() &&
+                  r.byMonthDay.empty() &&
+                  std::all_of(r.byDay.begin(), r.byDay.end(),
+                              [](const WeekdayNum& day) { return day.ordinal == 0; });
 
   if (r.count) {
     remaining_ = std::max<std::int64_t>(*r.count - 1, 0);  // DTSTART is the first
@@ -243,8 +247,15 @@ std::optional<std::int64_t> RuleExpansion::next() {
 }
 
 bool RuleExpansion::dayMatches(Day day) const {
-  const CivilTime date = civilOf(day * kSecondsPerDay);
   const RecurrenceRule& r = rule_;
+  if (weekdaysOnly_) {
+    // Most rules name weekdays at most: no calendar date is needed.
+    if (r.byDay.empty()) return true;
+    const int weekday = weekdayOf(day);
+    return std::any_of(r.byDay.begin(), r.byDay.end(),
+                       [weekday](const WeekdayNum& entry) { return entry.weekday == weekday; });
+  }
+  const CivilTime date = civilOf(day * kSecondsPerDay);
   if (!r.byMonth.empty() && !contains(r.byMonth, date.month)) return false;
   if (!r.byWeekNo.empty()) {
     int weekYear = date.year;

@@ -93,6 +93,7 @@ class RuleExpansion {
   std::optional<std::int64_t> remaining_;  // occurrences COUNT still allows
   std::int64_t budget_ = kBudget;
   std::int64_t* sharedBudget_;
+  bool weekdaysOnly_ = false;  // days are told apart by their weekday alone
   bool ended_ = false;
 };
 
