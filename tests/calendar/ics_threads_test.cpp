@@ -126,5 +126,29 @@ TEST(IcsStoreThreads, GiveTheSameBytesAsOneThread) {
   EXPECT_NE(year.find("holds no iCalendar data"), std::string::npos);
 }
 
+// Over many batches of files, every file's event is listed exactly once,
+// whichever thread read it.
+TEST(IcsStoreThreads, ListEveryFileOnceOverManyBatches) {
+  const TempStore store;
+  constexpr int kFiles = 2100;
+  for (int i = 0; i < kFiles; ++i) {
+    char start[20];
+    std::snprintf(start, sizeof start, "20260302T%02d%02d%02dZ", i / 3600, i / 60 % 60, i % 60);
+    store.write("cal" + std::to_string(i % 3) + "/" + std::to_string(i) + ".ics",
+                calendarOf("BEGIN:VEVENT\nUID:" + std::to_string(i) + "\nSUMMARY:" +
+                           std::to_string(i) + "\nDTSTART:" + start + "\nEND:VEVENT\n"));
+  }
+  for (const unsigned threads : {1u, 4u}) {
+    auto calendars = createIcsStore(store.root(), nullptr, {threads});
+    const Events events =
+        calendars->eventsMatching(*calendars->predicateForEvents({1772409600.0}, {1772496000.0}));
+    ASSERT_EQ(events.size(), std::size_t{kFiles}) << threads;
+    // Listed in start order, which is the order of the files' numbers.
+    for (int i = 0; i < kFiles; ++i) {
+      EXPECT_EQ(events[i]->title(), std::to_string(i)) << threads;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quorvel::calendar::ics
