@@ -203,18 +203,21 @@ void readFile(const FileBatch& batch, const FileBatch::File& file, const Window&
   }
 }
 
-// Batches of files from the walk to the reading threads. The walk waits when
-// the queue is full, so that it never runs far ahead of the reading, and only
-// so many folders are open at once.
+// Batches of files from the walk to the reading threads. When the queue is
+// full the walk reads the batch at hand itself, so that it never runs far
+// ahead of the reading (and only so many folders are open at once) and no
+// thread waits while there is reading to do.
 class BatchQueue {
  public:
   explicit BatchQueue(std::size_t capacity) : capacity_(capacity) {}
 
-  // False when reading has stopped.
-  bool push(FileBatch batch) {
-    std::unique_lock lock(mutex_);
-    notFull_.wait(lock, [this] { return queue_.size() < capacity_ || stopped_; });
-    if (stopped_) return false;
+  // Hands the batch on unless the queue is full (then the walk reads it
+  // itself rather than wait) or reading has stopped (then it is dropped).
+  // False when the batch is still the caller's to read.
+  bool offer(FileBatch& batch) {
+    const std::lock_guard lock(mutex_);
+    if (stopped_) return true;
+    if (queue_.size() >= capacity_) return false;
     queue_.push_back(std::move(batch));
     notEmpty_.notify_one();
     return true;
@@ -227,7 +230,6 @@ class BatchQueue {
     if (stopped_ || queue_.empty()) return std::nullopt;
     FileBatch batch = std::move(queue_.front());
     queue_.pop_front();
-    notFull_.notify_one();
     return batch;
   }
   void end() {
@@ -239,13 +241,11 @@ class BatchQueue {
     const std::lock_guard lock(mutex_);
     stopped_ = true;
     notEmpty_.notify_all();
-    notFull_.notify_all();
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable notEmpty_;
-  std::condition_variable notFull_;
   std::deque<FileBatch> queue_;
   const std::size_t capacity_;
   bool ended_ = false;
@@ -363,11 +363,9 @@ class IcsStore final : public CalendarStore {
           [&](FileBatch batch) {
             if (failed) return;
             if (++batches == 2) startHelpers();
-            if (!helpers.empty()) {
-              queue.push(std::move(batch));
-              return;
-            }
-            // No other thread reads (yet): read here, at once.
+            if (!helpers.empty() && queue.offer(batch)) return;
+            // No other thread reads (yet), or they have enough to do: read
+            // here, at once.
             for (const FileBatch::File& file : batch.files) {
               readFile(batch, file, window, own);
               if (own.failure) {
