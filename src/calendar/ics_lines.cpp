@@ -1,5 +1,7 @@
 #include "calendar/ics_lines.h"
 
+#include <cstring>
+
 namespace quorvel::calendar::ics {
 namespace {
 
@@ -85,8 +87,21 @@ std::string ContentLine::parameter(std::string_view parameterName) const {
 }
 
 std::size_t LineReader::lineBreak(std::size_t from) {
-  std::size_t at = from;
-  while (at < text_.size() && text_[at] != '\n' && text_[at] != '\r') ++at;
+  // The first CR or LF: the next line feed, found with memchr and kept until
+  // it is passed (a text of CR line ends has none to find again and again),
+  // then a carriage return looked for only before it.
+  if (!searched_ || nextFeed_ < from) {
+    searched_ = true;
+    const void* feed = std::memchr(text_.data() + from, '\n', text_.size() - from);
+    nextFeed_ = feed != nullptr
+                    ? static_cast<std::size_t>(static_cast<const char*>(feed) - text_.data())
+                    : text_.size();
+    work_ += nextFeed_ - from + 1;
+  }
+  const void* ret = std::memchr(text_.data() + from, '\r', nextFeed_ - from);
+  const std::size_t at =
+      ret != nullptr ? static_cast<std::size_t>(static_cast<const char*>(ret) - text_.data())
+                     : nextFeed_;
   work_ += at - from + 1;
   return at;
 }
@@ -141,18 +156,23 @@ void LineReader::split(std::string_view text, ContentLine& line) {
 
   // Every scan goes through here, so that `work_` counts each byte looked at.
   std::size_t i = 0;
-  const auto skipUntil = [&](std::string_view stops) {
+  const auto skipUntil = [&](auto stop) {
     const std::size_t from = i;
-    while (i < text.size() && stops.find(text[i]) == std::string_view::npos) ++i;
+    while (i < text.size() && !stop(text[i])) ++i;
     work_ += i - from + 1;
   };
   const auto at = [&](char c) { return i < text.size() && text[i] == c; };
+  const auto nameEnd = [](char c) { return c == ';' || c == ':'; };
+  const auto parameterNameEnd = [](char c) { return c == '=' || c == ';' || c == ':'; };
+  const auto valueEnd = [](char c) { return c == ',' || c == ';' || c == ':'; };
+  const auto quote = [](char c) { return c == '"'; };
 
-  skipUntil(";:");
+  skipUntil(nameEnd);
   line.name = text.substr(0, i);
+  line.text = text;
   while (at(';')) {
     const std::size_t nameStart = ++i;
-    skipUntil("=;:");
+    skipUntil(parameterNameEnd);
     const std::string_view name = text.substr(nameStart, i - nameStart);
     if (!at('=')) {
       line.parameters.push_back({name, {}});  // a parameter without a value
@@ -162,11 +182,11 @@ void LineReader::split(std::string_view text, ContentLine& line) {
     for (;;) {
       if (at('"')) {
         ++i;
-        skipUntil("\"");
+        skipUntil(quote);
         if (!at('"')) return;  // an unclosed quote: no value to be had
         ++i;
       }
-      skipUntil(",;:");
+      skipUntil(valueEnd);
       if (!at(',')) break;
       ++i;
     }

@@ -22,6 +22,7 @@ struct Parameter {
 // into the text or into the reader's own buffer, and last until the next line
 // is read.
 struct ContentLine {
+  std::string_view text;  // the whole line
   std::string_view name;
   std::vector<Parameter> parameters;
   std::string_view value;
@@ -61,6 +62,10 @@ class LineReader {
 
   std::string_view text_;
   std::size_t pos_ = 0;
+  // Where the next line feed at or after the last search is (the text's
+  // size when there is none); searched again only once passed.
+  std::size_t nextFeed_ = 0;
+  bool searched_ = false;
   bool first_ = true;
   std::string unfolded_;
   std::size_t work_ = 0;

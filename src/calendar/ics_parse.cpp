@@ -72,11 +72,8 @@ struct WrittenObservance {
 // One VCALENDAR (or the text's top level, for components outside any).
 struct Scope {
   std::vector<WrittenEvent> events;
-  struct Defined {
-    std::vector<Observance> observances;
-    std::string key;  // the observances as text, the same for the same zone
-  };
-  std::map<std::string, Defined, std::less<>> definedZones;
+  // The zones of its VTIMEZONEs, by TZID; null for one with nothing usable.
+  std::map<std::string, std::shared_ptr<const Zone>, std::less<>> definedZones;
   std::vector<std::string> tzids;
   std::map<std::string, int, std::less<>> tzidIndex;
 
@@ -131,10 +128,15 @@ std::optional<WrittenTime> timeOf(std::string_view value, int tzid) {
 // Each thread has its own, so the threads share nothing here.
 class KnownZones {
  public:
-  std::shared_ptr<const Zone> defined(const std::string& key,
-                                      const std::vector<Observance>& observances) {
-    auto& zone = defined_[key];
-    if (!zone) zone = std::make_shared<const DefinedZone>(observances);
+  // The zone of a VTIMEZONE, by its lines: `build` gives its observances
+  // when this thread hasn't seen the same lines before.
+  template <typename Build>
+  std::shared_ptr<const Zone> defined(const std::string& key, Build build) {
+    if (const auto known = defined_.find(key); known != defined_.end()) return known->second;
+    std::vector<Observance> observances = build();
+    std::shared_ptr<const Zone> zone;
+    if (!observances.empty()) zone = std::make_shared<const DefinedZone>(std::move(observances));
+    defined_.emplace(key, zone);
     return zone;
   }
 
@@ -178,6 +180,7 @@ class Reader {
   void property(const ContentLine& line);
   void eventProperty(const ContentLine& line, WrittenEvent& event);
   void observanceProperty(const ContentLine& line, WrittenObservance& observance);
+  std::vector<Observance> observancesOf() const;
   // The calendar's index of the line's TZID, read once per line however
   // many values it holds; -1 for none.
   int tzidOf(const ContentLine& line);
@@ -197,8 +200,8 @@ class Reader {
   // What the innermost component being read is, when it is one that matters.
   WrittenEvent* event_ = nullptr;
   std::string timezoneId_;
-  std::string timezoneKey_;
-  std::vector<Observance> observances_;
+  std::string timezoneKey_;  // the VTIMEZONE's lines
+  std::vector<WrittenObservance> observances_;
   bool inTimezone_ = false;
   std::optional<WrittenObservance> observance_;
   std::vector<std::shared_ptr<const Zone>> zones_;
@@ -251,6 +254,7 @@ void Reader::begin(std::string_view name) {
     observances_.clear();
   } else if (kind == Kind::observance && inTimezone_ && stack_.back().first == Kind::timezone) {
     observance_.emplace();
+    timezoneKey_.append("BEGIN:").append(name) += '\n';
   } else {
     kind = Kind::other;
   }
@@ -276,41 +280,15 @@ void Reader::close(bool complete) {
       event_->complete = complete;
       event_ = nullptr;
       break;
-    case Kind::observance: {
-      if (complete && observance_->start && observance_->offsetFrom && observance_->offsetTo) {
-        Observance observance;
-        observance.offsetFrom = std::clamp(*observance_->offsetFrom, -kMaxUtcOffset, kMaxUtcOffset);
-        observance.offsetTo = std::clamp(*observance_->offsetTo, -kMaxUtcOffset, kMaxUtcOffset);
-        observance.startWall = wallSeconds(observance_->start->civil);
-        // Rules finer than daily are left out: no real zone changes its
-        // offset more than once a day.
-        timezoneKey_ += std::to_string(observance.offsetFrom) + ' ' +
-                        std::to_string(observance.offsetTo) + ' ' +
-                        std::to_string(observance.startWall);
-        for (const std::string& text : observance_->rules) {
-          std::string why;
-          if (auto rule = parseRule(text, false, why);
-              rule && rule->frequency >= Frequency::daily) {
-            observance.rules.push_back(std::move(*rule));
-            timezoneKey_.append(" R").append(text);
-          }
-        }
-        for (const DateTime& date : observance_->dates) {
-          // A UTC onset, as a wall-clock time in the offset before it.
-          observance.dateWalls.push_back(wallSeconds(date.civil) +
-                                         (date.utc ? observance.offsetFrom : 0));
-          timezoneKey_.append(" D").append(std::to_string(observance.dateWalls.back()));
-        }
-        timezoneKey_ += '\n';
-        observances_.push_back(std::move(observance));
-      }
+    case Kind::observance:
+      if (complete) observances_.push_back(std::move(*observance_));
       observance_.reset();
+      timezoneKey_ += "END\n";
       break;
-    }
     case Kind::timezone:
       if (!timezoneId_.empty()) {
-        scope().definedZones.emplace(timezoneId_,
-                                     Scope::Defined{std::move(observances_), timezoneKey_});
+        scope().definedZones.emplace(
+            timezoneId_, knownZones.defined(timezoneKey_, [this] { return observancesOf(); }));
       }
       observances_.clear();
       inTimezone_ = false;
@@ -331,9 +309,11 @@ void Reader::property(const ContentLine& line) {
       eventProperty(line, *event_);
       break;
     case Kind::observance:
+      timezoneKey_.append(line.text) += '\n';
       observanceProperty(line, *observance_);
       break;
     case Kind::timezone:
+      timezoneKey_.append(line.text) += '\n';
       if (sameName(line.name, "TZID") && timezoneId_.empty())
         timezoneId_ = unescapeText(line.value);
       break;
@@ -413,6 +393,34 @@ void Reader::eventProperty(const ContentLine& line, WrittenEvent& event) {
   }
 }
 
+// The STANDARD and DAYLIGHT parts of the VTIMEZONE just read that can be
+// used: those with a start and both offsets.
+std::vector<Observance> Reader::observancesOf() const {
+  std::vector<Observance> observances;
+  for (const WrittenObservance& written : observances_) {
+    if (!written.start || !written.offsetFrom || !written.offsetTo) continue;
+    Observance observance;
+    observance.offsetFrom = std::clamp(*written.offsetFrom, -kMaxUtcOffset, kMaxUtcOffset);
+    observance.offsetTo = std::clamp(*written.offsetTo, -kMaxUtcOffset, kMaxUtcOffset);
+    observance.startWall = wallSeconds(written.start->civil);
+    // Rules finer than daily are left out: no real zone changes its offset
+    // more than once a day.
+    for (const std::string& text : written.rules) {
+      std::string why;
+      if (auto rule = parseRule(text, false, why); rule && rule->frequency >= Frequency::daily) {
+        observance.rules.push_back(std::move(*rule));
+      }
+    }
+    for (const DateTime& date : written.dates) {
+      // A UTC onset, as a wall-clock time in the offset before it.
+      observance.dateWalls.push_back(wallSeconds(date.civil) +
+                                     (date.utc ? observance.offsetFrom : 0));
+    }
+    observances.push_back(std::move(observance));
+  }
+  return observances;
+}
+
 void Reader::observanceProperty(const ContentLine& line, WrittenObservance& observance) {
   const std::string_view name = line.name;
   if (sameName(name, "DTSTART")) {
@@ -441,8 +449,8 @@ void Reader::finish(Scope& scope) {
   for (std::size_t i = 0; i < scope.tzids.size(); ++i) {
     const std::string& tzid = scope.tzids[i];
     if (const auto defined = scope.definedZones.find(tzid);
-        defined != scope.definedZones.end() && !defined->second.observances.empty()) {
-      zones_.push_back(knownZones.defined(defined->second.key, defined->second.observances));
+        defined != scope.definedZones.end() && defined->second) {
+      zones_.push_back(defined->second);
     } else {
       std::optional<std::string> failure;
       std::shared_ptr<const Zone> zone = knownZones.system(tzid, failure);
@@ -463,9 +471,8 @@ void Reader::finish(Scope& scope) {
 
 std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
                                       const std::vector<const Zone*>& zones, const Scope& scope) {
-  const std::string which = "event " + std::to_string(written.number);
-  const auto problem = [this, &which](std::string_view text) {
-    result_.problems.push_back(which + " " + std::string(text));
+  const auto problem = [this, &written](std::string_view text) {
+    result_.problems.push_back("event " + std::to_string(written.number) + " " + std::string(text));
   };
   if (!written.complete) {
     problem("is cut short (the text ends before its END), skipped");

@@ -174,6 +174,11 @@ TEST(ParseCalendar, WorkGrowsInProportionToTheText) {
     for (int i = 1; i < n; ++i) line += ",20260303T100000";
     return event("DTSTART:20260302T100000Z\r\n" + line + "\r\n");
   };
+  const auto crLines = [](int n) {
+    std::string text = "BEGIN:VCALENDAR\rBEGIN:VEVENT\rDTSTART:20260302T100000Z\r";
+    for (int i = 0; i < n; ++i) text += "X-A:b\r";
+    return text + "END:VEVENT\rEND:VCALENDAR\r";
+  };
   const auto nesting = [](int n) {
     std::string text;
     for (int i = 0; i < n; ++i) text += "BEGIN:VCALENDAR\r\n";
@@ -187,6 +192,7 @@ TEST(ParseCalendar, WorkGrowsInProportionToTheText) {
   } cases[] = {{"parameters", parameters, 5000},
                {"properties", properties, 5000},
                {"values of a line with parameters", listed, 2000},
+               {"lines ending in CR alone", crLines, 5000},
                {"levels", nesting, 16}};
   for (const auto& c : cases) {
     const double small = static_cast<double>(parseCalendar(c.make(c.n)).work);
