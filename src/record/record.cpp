@@ -1,5 +1,6 @@
 #include "record/record.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -74,15 +75,24 @@ EventRecord buildRecord(const calendar::Event& event) {
 }
 
 void appendRecord(std::string& out, const EventRecord& record) {
-  const nlohmann::ordered_json object = {
-      {"startsAt", record.startsAt},
-      {"endsAt", record.endsAt},
-      {"title", record.title},
-      {"isAllDay", record.isAllDay},
-      {"availability", record.availability},
-      {"participantStatus", record.participantStatus},
+  // The numbers, flags and names are written here; the title, the one member
+  // that needs escaping (and U+FFFD for bytes that aren't UTF-8), by the JSON
+  // library's writer.
+  const auto number = [&out](std::int64_t value) {
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, written.ptr);
   };
-  out += object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  out += "{\"startsAt\":";
+  number(record.startsAt);
+  out += ",\"endsAt\":";
+  number(record.endsAt);
+  out += ",\"title\":";
+  out +=
+      nlohmann::json(record.title).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  out += record.isAllDay ? ",\"isAllDay\":true" : ",\"isAllDay\":false";
+  out.append(",\"availability\":\"").append(record.availability);
+  out.append("\",\"participantStatus\":\"").append(record.participantStatus) += "\"}";
 }
 
 std::string serializePayload(const std::vector<EventRecord>& payload) {
