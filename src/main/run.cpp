@@ -66,7 +66,9 @@ int run(const std::vector<std::string>& args, calendar::Platform& platform,
 
   // The document is built record by record, so that no more than one record
   // is ever held beside it.
-  std::string data = "[";
+  std::string data;
+  data.reserve(2 + events.size() * 160);  // about what a record takes
+  data.push_back('[');
   for (const auto& event : events) {
     if (data.size() > 1) data.push_back(',');
     appendRecord(data, buildRecord(*event));
