@@ -151,7 +151,7 @@ std::optional<FileProblem> readFileAt(int folder, const char* name, bool knownRe
     }
     if (got == 0) break;
     filled += static_cast<std::size_t>(got);
-    if (filled < capacity) continue;
+    if (filled < capacity) break;  // a regular file reads short only at its end
     if (capacity > static_cast<std::size_t>(kMaxFileSize)) return FileProblem{"larger than 64 MiB"};
     // It grew: keep what was read in a larger buffer.
     ReadBuffer larger;
