@@ -315,6 +315,26 @@ TEST(IcsCli, AFifoNamedIcsIsNeverOpened) {
   ::close(watch);
 }
 
+// Twelve minutely series of 1000 occurrences, each a second after the one
+// before: the run lists the earliest 10000 of their 12000 (833 whole minutes
+// of twelve, and four of the 834th), and says so once.
+TEST(IcsCli, ListsAtMostTheEarliestTenThousandSubDailyOccurrences) {
+  const TempStore store;
+  for (int i = 0; i < 12; ++i) {
+    store.write("cal/" + std::to_string(i) + ".ics",
+                calendarOf(eventOf("DTSTART:20260302T0000" + std::to_string(10 + i) +
+                                   "Z\nRRULE:FREQ=MINUTELY;COUNT=1000\n")));
+  }
+  const ProcessResult result = runTool({"1772409600000", "1772496000000"}, store);
+  EXPECT_EQ(result.status, 0);
+  const nlohmann::json listed = nlohmann::json::parse(result.out);
+  ASSERT_EQ(listed.size(), 10000u);
+  EXPECT_EQ(listed.back()["startsAt"], (1772409600 + 833 * 60 + 13) * std::int64_t{1000});
+  EXPECT_EQ(result.err,
+            "quorvel-calendar: events that repeat more often than daily have more than 10000 "
+            "occurrences in the window; only the earliest 10000 are listed\n");
+}
+
 TEST(IcsCli, TheSampleStoreShowsItsEvents) {
   ProcessOptions options;
   options.environment = {{"XDG_DATA_HOME", QUORVEL_SAMPLE_DIR}, {"TZ", "Europe/Berlin"}};

@@ -143,24 +143,6 @@ TEST_F(IcsStoreTest, MatchesTheWindowByOverlap) {
   }
 }
 
-// Twelve minutely series of 1000 occurrences, each a second after the one
-// before: the run lists the earliest 10000 of their 12000 (833 whole minutes
-// of twelve, and four of the 834th), and says so once.
-TEST_F(IcsStoreTest, ListsAtMostTheEarliestTenThousandSubDailyOccurrences) {
-  for (int i = 0; i < 12; ++i) {
-    store_.write("cal/" + std::to_string(i) + ".ics",
-                 calendarOf(eventOf("DTSTART:20260302T0000" + std::to_string(10 + i) +
-                                    "Z\nRRULE:FREQ=MINUTELY;COUNT=1000\n")));
-  }
-  const Query result = query(store_, kMonday, kMonday + 86400);
-  ASSERT_EQ(result.records.size(), 10000u);
-  EXPECT_EQ(result.records.back().startsAt, (kMonday + 833 * 60 + 13) * 1000);
-  EXPECT_EQ(result.diagnostics,
-            std::vector<std::string>{"quorvel-calendar: events that repeat more often than daily "
-                                     "have more than 10000 occurrences in the window; only the "
-                                     "earliest 10000 are listed"});
-}
-
 TEST_F(IcsStoreTest, ListsCalendarsOfTheLayoutInAStableOrder) {
   const std::string atNine = "DTSTART:20260302T140000Z\nDTEND:20260302T150000Z\n";
   store_.write("b/one.ics", calendarOf(eventOf("SUMMARY:b-one\n" + atNine)));
