@@ -25,6 +25,7 @@
 //   everything else is still listed.
 #include "calendar/ics_store.h"
 
+#include <pthread.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -256,6 +257,9 @@ class IcsStore final : public CalendarStore {
  public:
   IcsStore(fs::path root, Diagnostics diagnostics, IcsStoreOptions options)
       : root_(std::move(root)), diagnostics_(std::move(diagnostics)), options_(options) {}
+  ~IcsStore() override { joinDecider(); }
+  IcsStore(const IcsStore&) = delete;
+  IcsStore& operator=(const IcsStore&) = delete;
 
   void requestFullAccessToEvents(AccessCompletion completion) override {
     decideAccess(std::move(completion));
@@ -387,22 +391,35 @@ class IcsStore final : public CalendarStore {
   }
 
   // Access is granted when the store can be read, and the decision comes on
-  // a thread of the store's own, as the system calendar delivers it. The
-  // thread allocates nothing on a grant, and is joined when the store goes.
+  // a thread of the store's own, as the system calendar delivers it, joined
+  // when the store goes. The thread is started with pthread_create on the
+  // store itself, so that on a grant it neither allocates nor frees (a
+  // std::thread frees its state on the new thread, and the first free there
+  // sets up a memory arena for it, which the main thread waits for).
   void decideAccess(AccessCompletion completion) {
-    auto decide = [this, completion = std::move(completion)] {
-      const std::optional<std::string> problem = unreadableRoot(root_);
-      if (problem) {
-        completion(false, AccessError{*problem});
-      } else {
-        completion(true, std::nullopt);
-      }
-    };
-    try {
-      deciders_.emplace_back(decide);
-    } catch (const std::system_error&) {
-      decide();  // no thread to be had: decide here instead
+    joinDecider();
+    completion_ = std::move(completion);
+    if (::pthread_create(&decider_, nullptr, &IcsStore::decide, this) == 0) {
+      deciderRunning_ = true;
+    } else {
+      decide(this);  // no thread to be had: decide here instead
     }
+  }
+
+  static void* decide(void* self) {
+    auto& store = *static_cast<IcsStore*>(self);
+    const std::optional<std::string> problem = unreadableRoot(store.root_);
+    if (problem) {
+      store.completion_(false, AccessError{*problem});
+    } else {
+      store.completion_(true, std::nullopt);
+    }
+    return nullptr;
+  }
+
+  void joinDecider() {
+    if (deciderRunning_) ::pthread_join(decider_, nullptr);
+    deciderRunning_ = false;
   }
 
   void report(const std::string& line) {
@@ -412,7 +429,9 @@ class IcsStore final : public CalendarStore {
   const fs::path root_;
   const Diagnostics diagnostics_;
   const IcsStoreOptions options_;
-  std::vector<std::jthread> deciders_;  // last, so joined before the rest goes
+  AccessCompletion completion_;  // the decision's handler, for the deciding thread
+  pthread_t decider_{};
+  bool deciderRunning_ = false;
 };
 
 }  // namespace
