@@ -55,9 +55,10 @@ struct VEvent {
   std::vector<RecurrenceRule> rules;  // the usable RRULEs
   std::vector<RecurrenceDate> dates;  // RDATEs
   std::vector<TimeValue> exceptions;  // EXDATEs
-  // TZIDs its times name that neither the text nor the system knows; they
-  // are read as local time.
-  std::vector<std::string> unknownZones;
+  // The zones of the system's tz database its times name, looked up only
+  // when one of its times is needed; one that nobody knows reads as local
+  // time (Zone::unknownName).
+  std::vector<const Zone*> systemZones;
 
   bool recurs() const { return !rules.empty() || !dates.empty(); }
 };

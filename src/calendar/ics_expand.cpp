@@ -156,6 +156,20 @@ bool keepEarliest(std::vector<Occurrence>& occurrences) {
   return true;
 }
 
+// The most wall-clock time an occurrence of the event can span, whatever
+// its zones: its end's distance in wall-clock time with room for two zones'
+// offsets, or its duration with room for a daylight-saving change.
+std::int64_t longest(const VEvent& event) {
+  const TimeValue& start = event.start;
+  std::int64_t length = start.isDate ? kSecondsPerDay : 0;
+  if (event.end) {
+    length = std::max(length, event.end->wall - start.wall + 2 * kMaxUtcOffset);
+  } else if (event.duration) {
+    length = std::max(length, event.duration->days * kSecondsPerDay + event.duration->seconds);
+  }
+  return std::max<std::int64_t>(length, 0) + 3600;
+}
+
 class Expander {
  public:
   Expander(const Window& window, const std::unordered_set<std::string>& userAddresses,
@@ -164,6 +178,7 @@ class Expander {
 
   // An override, or an event that stands alone.
   void addSingle(const VEvent& event) {
+    if (plainlyOutside(event)) return;
     Occurrence occurrence = occurrenceAt(event, lengthOf(event), event.start.wall, nullptr);
     if (overlaps(window_, occurrence.start, occurrence.coveredTo)) {
       occurrence.details = detailsFor(event);
@@ -192,21 +207,31 @@ class Expander {
   // occurrences that its overrides replace.
   void addSeries(const VEvent& event, const std::vector<const VEvent*>& overrides,
                  const std::string& which) {
-    const Length length = lengthOf(event);
     // Starts that can reach into the window, with room for any zone offset.
+    // The bound on the length needs no zone, so that a series with no start
+    // near the window never looks its zones up.
     const std::int64_t slack = kMaxUtcOffset + 3600;
     const auto fromWall =
-        static_cast<std::int64_t>(std::floor(window_.start)) - length.wall - length.exact - slack;
+        static_cast<std::int64_t>(std::floor(window_.start)) - longest(event) - slack;
+    std::optional<Length> length;
     const auto toWall = static_cast<std::int64_t>(std::ceil(window_.end)) + slack;
 
-    std::vector<std::int64_t> removed;
-    for (const TimeValue& exception : event.exceptions) {
-      removed.push_back(wallIn(event.start, exception));
-    }
-    for (const VEvent* override : overrides) {
-      removed.push_back(wallIn(event.start, *override->recurrenceId));
-    }
-    std::sort(removed.begin(), removed.end());
+    // The starts its exceptions and overrides remove, worked out at its first
+    // start near the window (they may need its zones).
+    std::optional<std::vector<std::int64_t>> removed;
+    const auto isRemoved = [&](std::int64_t wall) {
+      if (!removed) {
+        removed.emplace();
+        for (const TimeValue& exception : event.exceptions) {
+          removed->push_back(wallIn(event.start, exception));
+        }
+        for (const VEvent* override : overrides) {
+          removed->push_back(wallIn(event.start, *override->recurrenceId));
+        }
+        std::sort(removed->begin(), removed->end());
+      }
+      return std::binary_search(removed->begin(), removed->end(), wall);
+    };
 
     const bool fine = isSubDaily(event);
     const int most = fine ? kMaxFineOccurrences : kMaxOccurrences;
@@ -215,9 +240,10 @@ class Expander {
     Starts starts(event, fromWall, &budget_);
     while (const std::optional<Candidate> candidate = starts.next()) {
       if (candidate->wall > toWall) break;
-      if (std::binary_search(removed.begin(), removed.end(), candidate->wall)) continue;
-      Occurrence occurrence =
-          occurrenceAt(event, candidate->length.value_or(length), candidate->wall, nullptr);
+      if (isRemoved(candidate->wall)) continue;
+      if (!candidate->length && !length) length = lengthOf(event);
+      Occurrence occurrence = occurrenceAt(event, candidate->length ? *candidate->length : *length,
+                                           candidate->wall, nullptr);
       if (!overlaps(window_, occurrence.start, occurrence.coveredTo)) continue;
       if (listed == most) {
         result_.problems.push_back(
@@ -239,6 +265,15 @@ class Expander {
   }
 
  private:
+  // Whether the event lies certainly outside the window, wherever its zones
+  // put it: then they need not be looked up.
+  bool plainlyOutside(const VEvent& event) const {
+    const std::int64_t reach = kMaxUtcOffset + 3600;
+    const auto first = static_cast<double>(event.start.wall - reach);
+    const auto last = static_cast<double>(event.start.wall + longest(event) + reach);
+    return first >= window_.end || last <= window_.start;
+  }
+
   // Occurrences of events repeating more often than daily are kept apart and
   // trimmed as they grow, so that a file of many such series never holds much
   // more than a run can list.
@@ -257,10 +292,12 @@ class Expander {
   // What the event's listed occurrences show; said once per event, when its
   // first occurrence is listed, together with any guess made on its times.
   std::shared_ptr<const EventDetails> detailsFor(const VEvent& event) {
-    for (const std::string& zone : event.unknownZones) {
-      result_.problems.push_back("event " + std::to_string(event.number) +
-                                 " has an unknown time zone \"" + zone +
-                                 "\"; its times are read as local time");
+    for (const Zone* zone : event.systemZones) {
+      if (const auto name = zone->unknownName()) {
+        result_.problems.push_back("event " + std::to_string(event.number) +
+                                   " has an unknown time zone \"" + std::string(*name) +
+                                   "\"; its times are read as local time");
+      }
     }
     return detailsOf(event, userAddresses_);
   }
@@ -316,6 +353,11 @@ TextEvents eventsInText(std::string_view text, const Window& requested,
     }
   }
   expander.finish();
+  if (parsed.lateFailure && *parsed.lateFailure) {
+    TextEvents failed;
+    failed.failure = *parsed.lateFailure;
+    return failed;
+  }
   return result;
 }
 

@@ -167,6 +167,42 @@ class KnownZones {
 
 thread_local KnownZones knownZones;
 
+// A zone of the system's tz database, looked up when one of its offsets is
+// first asked for: an event far from the window never needs it, and loading
+// a zone costs more than reading a file. One that nobody knows reads as local
+// time; one that can't be read for want of a resource says so in `failure`.
+// Used by the thread that read the text, as its events are.
+class SystemZoneOnDemand final : public Zone {
+ public:
+  SystemZoneOnDemand(std::string tzid, std::shared_ptr<std::optional<std::string>> failure)
+      : tzid_(std::move(tzid)), failure_(std::move(failure)) {}
+
+  std::int64_t offsetAt(std::int64_t utcSeconds) const override {
+    return resolved().offsetAt(utcSeconds);
+  }
+  std::optional<std::string_view> unknownName() const override {
+    if (resolved_ == nullptr) resolved();
+    if (zone_) return std::nullopt;
+    return tzid_;
+  }
+
+ private:
+  const Zone& resolved() const {
+    if (resolved_ == nullptr) {
+      std::optional<std::string> failure;
+      zone_ = knownZones.system(tzid_, failure);
+      if (failure && !*failure_) *failure_ = std::move(failure);
+      resolved_ = zone_ ? zone_.get() : &localZone();
+    }
+    return *resolved_;
+  }
+
+  std::string tzid_;
+  std::shared_ptr<std::optional<std::string>> failure_;
+  mutable std::shared_ptr<const Zone> zone_;
+  mutable const Zone* resolved_ = nullptr;
+};
+
 class Reader {
  public:
   explicit Reader(ParsedCalendar& result) : result_(result) { knownZones.trim(); }
@@ -186,7 +222,7 @@ class Reader {
   int tzidOf(const ContentLine& line);
   void finish(Scope& scope);
   std::optional<VEvent> eventOf(const WrittenEvent& written, const std::vector<const Zone*>& zones,
-                                const Scope& scope);
+                                const std::vector<bool>& onDemand);
 
   Scope& scope() { return inCalendar_ ? calendar_ : topLevel_; }
 
@@ -446,31 +482,27 @@ void Reader::observanceProperty(const ContentLine& line, WrittenObservance& obse
 // tz database; one neither knows is read as local time.
 void Reader::finish(Scope& scope) {
   std::vector<const Zone*> zones(scope.tzids.size(), nullptr);
+  std::vector<bool> onDemand(scope.tzids.size(), false);
   for (std::size_t i = 0; i < scope.tzids.size(); ++i) {
     const std::string& tzid = scope.tzids[i];
     if (const auto defined = scope.definedZones.find(tzid);
         defined != scope.definedZones.end() && defined->second) {
       zones_.push_back(defined->second);
     } else {
-      std::optional<std::string> failure;
-      std::shared_ptr<const Zone> zone = knownZones.system(tzid, failure);
-      if (failure) {
-        result_.failure = std::move(failure);
-        return;
-      }
-      if (!zone) continue;
-      zones_.push_back(std::move(zone));
+      zones_.push_back(std::make_shared<const SystemZoneOnDemand>(tzid, result_.lateFailure));
+      onDemand[i] = true;
     }
     zones[i] = zones_.back().get();
   }
   for (const WrittenEvent& written : scope.events) {
-    if (auto event = eventOf(written, zones, scope)) result_.events.push_back(std::move(*event));
+    if (auto event = eventOf(written, zones, onDemand)) result_.events.push_back(std::move(*event));
   }
   scope = Scope{};
 }
 
 std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
-                                      const std::vector<const Zone*>& zones, const Scope& scope) {
+                                      const std::vector<const Zone*>& zones,
+                                      const std::vector<bool>& onDemand) {
   const auto problem = [this, &written](std::string_view text) {
     result_.problems.push_back("event " + std::to_string(written.number) + " " + std::string(text));
   };
@@ -494,16 +526,12 @@ std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
     if (time.isDate) return value;
     if (time.utc) {
       value.zone = &utcZone();
-    } else if (time.tzid >= 0 && zones[time.tzid] != nullptr) {
-      value.zone = zones[time.tzid];
     } else if (time.tzid >= 0) {
-      // Read as local time; the event says so when one of its occurrences
-      // is listed, which is when the guess shows.
-      auto& unknown = event.unknownZones;
-      const std::string& name = scope.tzids[time.tzid];
-      if (unknown.size() < kMaxUnknownZones &&
-          std::find(unknown.begin(), unknown.end(), name) == unknown.end()) {
-        unknown.push_back(name);
+      value.zone = zones[time.tzid];
+      auto& named = event.systemZones;
+      if (onDemand[time.tzid] && named.size() < kMaxUnknownZones &&
+          std::find(named.begin(), named.end(), value.zone) == named.end()) {
+        named.push_back(value.zone);
       }
     }
     return value;
@@ -564,6 +592,7 @@ std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
 
 ParsedCalendar parseCalendar(std::string_view text) {
   ParsedCalendar result;
+  result.lateFailure = std::make_shared<std::optional<std::string>>();
   Reader reader(result);
   reader.read(text);
   if (result.failure) {

@@ -23,6 +23,9 @@ struct ParsedCalendar {
   // (descriptors, memory): the text can't be read as it is meant, and nothing
   // else of the result counts.
   std::optional<std::string> failure;
+  // The same, for a zone of the system's tz database, which is looked up
+  // only when a time in it is first needed: look after using the events.
+  std::shared_ptr<std::optional<std::string>> lateFailure;
   // Bytes and parameters the line reader examined: grows with the text alone.
   std::size_t work = 0;
 };

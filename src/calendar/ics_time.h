@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace quorvel::calendar::ics {
 
@@ -45,6 +47,9 @@ class Zone {
   virtual ~Zone() = default;
   // Seconds east of UTC in force at `utcSeconds`.
   virtual std::int64_t offsetAt(std::int64_t utcSeconds) const = 0;
+  // The TZID, when this zone stands in for one that nobody knows and reads
+  // its times as local time.
+  virtual std::optional<std::string_view> unknownName() const { return std::nullopt; }
 };
 
 const Zone& utcZone();

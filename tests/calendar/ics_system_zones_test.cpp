@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 
+#include "calendar/ics_expand.h"
 #include "support/time_zone.h"
 
 namespace quorvel::calendar::ics {
@@ -45,8 +46,9 @@ TEST(SystemZone, KnowsOnlyZonesThatExist) {
 }
 
 // A zone file that can't be opened for want of descriptors is a failure to
-// read, not an unknown zone. In a child process, whose descriptors can all be
-// used up, and with a zone no other test loads (the zones loaded stay loaded).
+// read, not an unknown zone: the text's events can't be read as meant. In a
+// child process, whose descriptors can all be used up, and with zones no other
+// test loads (the zones loaded stay loaded).
 TEST(SystemZone, AZoneThatCannotBeOpenedIsAFailureNotAnUnknownZone) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -57,10 +59,18 @@ TEST(SystemZone, AZoneThatCannotBeOpenedIsAFailureNotAnUnknownZone) {
     ::setrlimit(RLIMIT_NOFILE, &limit);
     while (::open("/dev/null", O_RDONLY) >= 0) {
     }
-    const SystemZoneLookup found = systemZone("Antarctica/Troll");
-    const bool ok = !found.zone && found.failure &&
+    // An event in the window needs its zone; one far from it doesn't, and
+    // its zone is never looked up.
+    const TextEvents found = eventsInText(
+        "BEGIN:VEVENT\r\nDTSTART;TZID=Antarctica/Troll:20260302T100000\r\nEND:VEVENT\r\n"
+        "BEGIN:VEVENT\r\nDTSTART;TZID=Asia/Dili:20200302T100000\r\nEND:VEVENT\r\n",
+        {1772409600.0, 1772496000.0}, {});
+    const bool ok = found.failure &&
                     *found.failure == "/usr/share/zoneinfo/Antarctica/Troll: Too many open files";
-    ::_exit(ok ? 0 : 1);
+    const TextEvents far =
+        eventsInText("BEGIN:VEVENT\r\nDTSTART;TZID=Asia/Dili:20200302T100000\r\nEND:VEVENT\r\n",
+                     {1772409600.0, 1772496000.0}, {});
+    ::_exit(ok && !far.failure ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
