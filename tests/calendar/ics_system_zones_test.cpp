@@ -59,18 +59,23 @@ TEST(SystemZone, AZoneThatCannotBeOpenedIsAFailureNotAnUnknownZone) {
     ::setrlimit(RLIMIT_NOFILE, &limit);
     while (::open("/dev/null", O_RDONLY) >= 0) {
     }
+    const SystemZoneLookup found = systemZone("Antarctica/Troll");
+    bool ok = !found.zone && found.failure &&
+              *found.failure == "/usr/share/zoneinfo/Antarctica/Troll: Too many open files";
+#ifndef __SANITIZE_ADDRESS__  // its checks of virtual calls need descriptors too
     // An event in the window needs its zone; one far from it doesn't, and
-    // its zone is never looked up.
-    const TextEvents found = eventsInText(
-        "BEGIN:VEVENT\r\nDTSTART;TZID=Antarctica/Troll:20260302T100000\r\nEND:VEVENT\r\n"
-        "BEGIN:VEVENT\r\nDTSTART;TZID=Asia/Dili:20200302T100000\r\nEND:VEVENT\r\n",
+    // its zone is never looked up. (Another zone: CCTZ keeps a failed load.)
+    const TextEvents near = eventsInText(
+        "BEGIN:VEVENT\r\nDTSTART;TZID=Antarctica/Vostok:20260302T100000\r\nEND:VEVENT\r\n",
         {1772409600.0, 1772496000.0}, {});
-    const bool ok = found.failure &&
-                    *found.failure == "/usr/share/zoneinfo/Antarctica/Troll: Too many open files";
     const TextEvents far =
         eventsInText("BEGIN:VEVENT\r\nDTSTART;TZID=Asia/Dili:20200302T100000\r\nEND:VEVENT\r\n",
                      {1772409600.0, 1772496000.0}, {});
-    ::_exit(ok && !far.failure ? 0 : 1);
+    ok = ok && near.failure &&
+         *near.failure == "/usr/share/zoneinfo/Antarctica/Vostok: Too many open files" &&
+         !far.failure;
+#endif
+    ::_exit(ok ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
