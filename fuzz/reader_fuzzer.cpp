@@ -183,7 +183,10 @@ class Dump {
       if (date.duration) duration("rdate.duration", *date.duration);
     }
     for (const TimeValue& exception : event.exceptions) time("exdate", exception);
-    for (const std::string& zone : event.unknownZones) field("unknownZone", zone);
+    for (const Zone* zone : event.systemZones) {
+      const auto unknown = zone->unknownName();
+      field("systemZone", unknown ? "unknown " + std::string(*unknown) : std::string("known"));
+    }
   }
 
   const ParsedCalendar& parsed_;
