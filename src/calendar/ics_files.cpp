@@ -114,9 +114,11 @@ bool isResourceError(int error) {
   }
 }
 
-char* ReadBuffer::reserve(std::size_t capacity) {
+char* ReadBuffer::reserve(std::size_t capacity, std::size_t keep) {
   if (capacity > capacity_) {
-    data_ = std::make_unique_for_overwrite<char[]>(capacity);
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (keep > 0) std::memcpy(data.get(), data_.get(), keep);
+    data_ = std::move(data);
     capacity_ = capacity;
   }
   return data_.get();
@@ -154,13 +156,8 @@ std::optional<FileProblem> readFileAt(int folder, const char* name, bool knownRe
     if (filled < capacity) break;  // a regular file reads short only at its end
     if (capacity > static_cast<std::size_t>(kMaxFileSize)) return FileProblem{"larger than 64 MiB"};
     // It grew: keep what was read in a larger buffer.
-    ReadBuffer larger;
-    char* grown = larger.reserve(capacity * 2);
-    std::memcpy(grown, data, filled);
-    buffer.data_ = std::move(larger.data_);
-    buffer.capacity_ = capacity * 2;
     capacity *= 2;
-    data = grown;
+    data = buffer.reserve(capacity, filled);
   }
   buffer.size_ = filled;
   return std::nullopt;

@@ -40,7 +40,8 @@ class ReadBuffer {
 
  private:
   friend std::optional<FileProblem> readFileAt(int, const char*, bool, ReadBuffer&);
-  char* reserve(std::size_t capacity);
+  // Room for `capacity` bytes, the first `keep` of them as they were.
+  char* reserve(std::size_t capacity, std::size_t keep = 0);
   std::unique_ptr<char[]> data_;
   std::size_t capacity_ = 0;
   std::size_t size_ = 0;

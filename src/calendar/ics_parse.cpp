@@ -17,8 +17,9 @@ namespace quorvel::calendar::ics {
 namespace {
 
 constexpr std::size_t kMaxNesting = 64;
-// Unknown TZIDs named per event: enough to say what went wrong.
-constexpr std::size_t kMaxUnknownZones = 8;
+// Zones of the tz database an event keeps to name when nobody knows them:
+// enough to say what went wrong.
+constexpr std::size_t kMaxNamedZones = 8;
 
 enum class Kind { calendar, event, timezone, observance, other };
 
@@ -529,7 +530,7 @@ std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
     } else if (time.tzid >= 0) {
       value.zone = zones[time.tzid];
       auto& named = event.systemZones;
-      if (onDemand[time.tzid] && named.size() < kMaxUnknownZones &&
+      if (onDemand[time.tzid] && named.size() < kMaxNamedZones &&
           std::find(named.begin(), named.end(), value.zone) == named.end()) {
         named.push_back(value.zone);
       }

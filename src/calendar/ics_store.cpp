@@ -326,16 +326,22 @@ class IcsStore final : public CalendarStore {
     std::vector<Gathered> gathered(threads);
     BatchQueue queue(2 * threads);
     std::atomic<bool> failed{false};
+    // False once the store is known not to be readable completely: then
+    // every thread stops.
+    const auto readBatch = [&](const FileBatch& batch, Gathered& own) {
+      for (const FileBatch::File& file : batch.files) {
+        readFile(batch, file, window, own);
+        if (own.failure) {
+          failed = true;
+          queue.stop();
+          return false;
+        }
+      }
+      return true;
+    };
     const auto drain = [&](Gathered& own) {
       while (const std::optional<FileBatch> batch = queue.pop()) {
-        for (const FileBatch::File& file : batch->files) {
-          readFile(*batch, file, window, own);
-          if (own.failure) {
-            failed = true;
-            queue.stop();
-            return;
-          }
-        }
+        if (!readBatch(*batch, own)) return;
       }
     };
     std::vector<std::jthread> helpers;
@@ -370,13 +376,7 @@ class IcsStore final : public CalendarStore {
             if (!helpers.empty() && queue.offer(batch)) return;
             // No other thread reads (yet), or they have enough to do: read
             // here, at once.
-            for (const FileBatch::File& file : batch.files) {
-              readFile(batch, file, window, own);
-              if (own.failure) {
-                failed = true;
-                return;
-              }
-            }
+            readBatch(batch, own);
           },
           [&](StorePlace place, std::string line) {
             own.kept.push_back({std::move(place), {}, {std::move(line)}, 0});
