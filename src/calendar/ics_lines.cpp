@@ -1,5 +1,6 @@
 #include "calendar/ics_lines.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace quorvel::calendar::ics {
@@ -26,28 +27,29 @@ std::string_view firstValue(std::string_view values, std::size_t& after) {
 // RFC 6868: ^n is a line feed, ^^ a caret and ^' a double quote; any other
 // caret stays as it is.
 std::string decoded(std::string_view value) {
+  return undoEscapes(value, '^', {{'n', '\n'}, {'N', '\n'}, {'^', '^'}, {'\'', '"'}});
+}
+
+}  // namespace
+
+std::string undoEscapes(std::string_view text, char escape,
+                        std::initializer_list<std::pair<char, char>> meanings) {
   std::string out;
-  out.reserve(value.size());
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '^' && i + 1 < value.size()) {
-      const char next = value[i + 1];
-      if (next == 'n' || next == 'N') {
-        out.push_back('\n');
-        ++i;
-        continue;
-      }
-      if (next == '^' || next == '\'') {
-        out.push_back(next == '^' ? '^' : '"');
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == escape && i + 1 < text.size()) {
+      const auto meaning = std::find_if(meanings.begin(), meanings.end(),
+                                        [&](const auto& m) { return m.first == text[i + 1]; });
+      if (meaning != meanings.end()) {
+        out.push_back(meaning->second);
         ++i;
         continue;
       }
     }
-    out.push_back(value[i]);
+    out.push_back(text[i]);
   }
   return out;
 }
-
-}  // namespace
 
 bool sameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvel::calendar::ics {
@@ -70,6 +72,11 @@ class LineReader {
   std::string unfolded_;
   std::size_t work_ = 0;
 };
+
+// `text` with each pair of `escape` and a character that `meanings` names
+// replaced by what it means; any other byte, the escape included, is kept.
+std::string undoEscapes(std::string_view text, char escape,
+                        std::initializer_list<std::pair<char, char>> meanings);
 
 // Whether `a` and `b` are the same name (ASCII letters in any case).
 bool sameName(std::string_view a, std::string_view b);

@@ -178,41 +178,88 @@ std::optional<std::int64_t> parseUtcOffset(std::string_view text) {
 }
 
 std::string unescapeText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size()) {
-      const char next = text[i + 1];
-      if (next == 'n' || next == 'N') {
-        out.push_back('\n');
-        ++i;
-        continue;
-      }
-      if (next == ',' || next == ';' || next == '\\') {
-        out.push_back(next);
-        ++i;
-        continue;
-      }
-    }
-    out.push_back(text[i]);
-  }
-  return out;
+  return undoEscapes(text, '\\', {{'n', '\n'}, {'N', '\n'}, {',', ','}, {';', ';'}, {'\\', '\\'}});
 }
+
+namespace {
+
+// Reads one part of a rule into it; false when the value isn't one.
+using PartReader = bool (*)(std::string_view value, RecurrenceRule& rule);
+
+template <std::vector<int> RecurrenceRule::*list>
+bool numbers(std::string_view value, RecurrenceRule& rule) {
+  // A leap month ("5L") belongs to other calendars: integer() refuses it.
+  return readList(value, rule.*list, integer);
+}
+
+bool untilPart(std::string_view value, RecurrenceRule& rule) {
+  const auto until = parseDateTime(value);
+  if (!until) return false;
+  const std::int64_t wall = wallSeconds(until->civil);
+  if (until->isDate) {
+    rule.untilWall = wall;
+    rule.untilIsDate = true;
+  } else if (until->utc) {
+    rule.untilUtc = wall;
+  } else {
+    rule.untilWall = wall;  // floating: the event's own wall clock
+  }
+  return true;
+}
+
+// The parts the rule is read from; any other (an extension) is passed over.
+constexpr std::pair<std::string_view, PartReader> kParts[] = {
+    {"FREQ",
+     [](std::string_view value, RecurrenceRule& rule) {
+       const auto f = frequency(value);
+       if (f) rule.frequency = *f;
+       return f.has_value();
+     }},
+    {"INTERVAL",
+     [](std::string_view value, RecurrenceRule& rule) {
+       const auto n = integer(value);
+       if (!n || value.front() == '-' || value.front() == '+') return false;
+       rule.interval = *n;
+       return true;
+     }},
+    {"COUNT",
+     [](std::string_view value, RecurrenceRule& rule) {
+       const auto n = integer(value);
+       if (!n || *n <= 0 || value.front() == '+') return false;
+       rule.count = *n;
+       return true;
+     }},
+    {"UNTIL", untilPart},
+    {"BYSECOND", numbers<&RecurrenceRule::bySecond>},
+    {"BYMINUTE", numbers<&RecurrenceRule::byMinute>},
+    {"BYHOUR", numbers<&RecurrenceRule::byHour>},
+    {"BYDAY", [](std::string_view value,
+                 RecurrenceRule& rule) { return readList(value, rule.byDay, weekdayNum); }},
+    {"BYMONTHDAY", numbers<&RecurrenceRule::byMonthDay>},
+    {"BYYEARDAY", numbers<&RecurrenceRule::byYearDay>},
+    {"BYWEEKNO", numbers<&RecurrenceRule::byWeekNo>},
+    {"BYMONTH", numbers<&RecurrenceRule::byMonth>},
+    {"BYSETPOS", numbers<&RecurrenceRule::bySetPos>},
+    {"WKST",
+     [](std::string_view value, RecurrenceRule& rule) {
+       const auto day = weekday(value);
+       if (day) rule.weekStart = *day;
+       return day.has_value();
+     }},
+    {"RSCALE",
+     [](std::string_view value, RecurrenceRule&) { return sameName(value, "GREGORIAN"); }},
+};
+constexpr std::size_t kFreq = 0;
+constexpr std::size_t kRscale = std::size(kParts) - 1;
+
+}  // namespace
 
 std::optional<RecurrenceRule> parseRule(std::string_view text, bool allDay, std::string& why) {
   RecurrenceRule rule;
-  bool hasFrequency = false;
-  // The parts seen so far, by their place in kParts, to refuse repeats.
-  constexpr std::array<std::string_view, 15> kParts = {
-      "FREQ",       "INTERVAL",  "COUNT",    "UNTIL",   "BYSECOND", "BYMINUTE", "BYHOUR", "BYDAY",
-      "BYMONTHDAY", "BYYEARDAY", "BYWEEKNO", "BYMONTH", "BYSETPOS", "WKST",     "RSCALE",
-  };
-  std::array<bool, kParts.size()> seen{};
+  std::array<bool, std::size(kParts)> seen{};  // to refuse a part given twice
   why = "is invalid";
-
-  bool ok = true;
   std::string_view rest = text;
-  while (ok && !rest.empty()) {
+  while (!rest.empty()) {
     const std::size_t semicolon = rest.find(';');
     const std::string_view part = rest.substr(0, semicolon);
     rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
@@ -220,96 +267,21 @@ std::optional<RecurrenceRule> parseRule(std::string_view text, bool allDay, std:
     const std::size_t equals = part.find('=');
     if (equals == std::string_view::npos) return std::nullopt;
     const std::string_view name = part.substr(0, equals);
-    const std::string_view value = part.substr(equals + 1);
 
-    std::size_t which = kParts.size();
-    for (std::size_t i = 0; i < kParts.size(); ++i) {
-      if (sameName(name, kParts[i])) which = i;
-    }
-    if (which == kParts.size()) continue;  // an extension part: not ours to read
+    std::size_t which = 0;
+    while (which < std::size(kParts) && !sameName(name, kParts[which].first)) ++which;
+    if (which == std::size(kParts)) continue;  // an extension part: not ours to read
     if (seen[which]) {
-      why = "gives " + std::string(kParts[which]) + " twice";
+      why = "gives " + std::string(kParts[which].first) + " twice";
       return std::nullopt;
     }
     seen[which] = true;
-
-    switch (which) {
-      case 0: {
-        const auto f = frequency(value);
-        ok = f.has_value();
-        if (f) rule.frequency = *f;
-        hasFrequency = ok;
-        break;
-      }
-      case 1: {
-        const auto n = integer(value);
-        ok = n && value.front() != '-' && value.front() != '+';
-        if (ok) rule.interval = *n;
-        break;
-      }
-      case 2: {
-        const auto n = integer(value);
-        ok = n && *n > 0 && value.front() != '+';
-        if (ok) rule.count = *n;
-        break;
-      }
-      case 3: {
-        const auto until = parseDateTime(value);
-        ok = until.has_value();
-        if (!ok) break;
-        const std::int64_t wall = wallSeconds(until->civil);
-        if (until->isDate) {
-          rule.untilWall = wall;
-          rule.untilIsDate = true;
-        } else if (until->utc) {
-          rule.untilUtc = wall;
-        } else {
-          rule.untilWall = wall;  // floating: the event's own wall clock
-        }
-        break;
-      }
-      case 4:
-        ok = readList(value, rule.bySecond, integer);
-        break;
-      case 5:
-        ok = readList(value, rule.byMinute, integer);
-        break;
-      case 6:
-        ok = readList(value, rule.byHour, integer);
-        break;
-      case 7:
-        ok = readList(value, rule.byDay, weekdayNum);
-        break;
-      case 8:
-        ok = readList(value, rule.byMonthDay, integer);
-        break;
-      case 9:
-        ok = readList(value, rule.byYearDay, integer);
-        break;
-      case 10:
-        ok = readList(value, rule.byWeekNo, integer);
-        break;
-      case 11:
-        // A leap month ("5L") belongs to other calendars: integer() refuses it.
-        ok = readList(value, rule.byMonth, integer);
-        break;
-      case 12:
-        ok = readList(value, rule.bySetPos, integer);
-        break;
-      case 13: {
-        const auto day = weekday(value);
-        ok = day.has_value();
-        if (day) rule.weekStart = *day;
-        break;
-      }
-      default:
-        if (!sameName(value, "GREGORIAN")) {
-          why = "uses a calendar other than the Gregorian one";
-          return std::nullopt;
-        }
+    if (!kParts[which].second(part.substr(equals + 1), rule)) {
+      if (which == kRscale) why = "uses a calendar other than the Gregorian one";
+      return std::nullopt;
     }
   }
-  if (!ok || !hasFrequency) return std::nullopt;
+  if (!seen[kFreq]) return std::nullopt;
   if (const auto problem = ruleProblem(rule, allDay)) {
     why = *problem;
     return std::nullopt;
