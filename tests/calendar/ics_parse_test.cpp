@@ -89,9 +89,9 @@ TEST(ParseCalendar, ReadsContentLinesAsFilesWriteThem) {
              "ATTENDEE;MEMBER=\"mailto:a@x\",\"mailto:b@x\";PARTSTAT=DECLINED:mailto:m\r\n"),
        std::nullopt, kTenUtc, 0, 3},
       {"RFC 6868 in a TZID",
-       "BEGIN:VCALENDAR\r\nBEGIN:VTIMEZONE\r\nTZID:Office \"East\"\r\nBEGIN:STANDARD\r\n"
+       "BEGIN:VCALENDAR\r\nBEGIN:VTIMEZONE\r\nTZID:Office \"East\" ^1\r\nBEGIN:STANDARD\r\n"
        "DTSTART:19700101T000000\r\nTZOFFSETFROM:+0300\r\nTZOFFSETTO:+0300\r\nEND:STANDARD\r\n"
-       "END:VTIMEZONE\r\nBEGIN:VEVENT\r\nDTSTART;TZID=\"Office ^'East^'\":20260302T130000\r\n"
+       "END:VTIMEZONE\r\nBEGIN:VEVENT\r\nDTSTART;TZID=\"Office ^'East^' ^^1\":20260302T130000\r\n"
        "END:VEVENT\r\nEND:VCALENDAR\r\n",
        std::nullopt, kTenUtc, 0, 0},
       {"TEXT escapes", event(start + "SUMMARY:a\\,b\\;c\\\\d\\ne\\Nf\r\n"), "a,b;c\\d\ne\nf",

@@ -396,6 +396,7 @@ TEST(RuleExpansion, RefusesRulesItCannotFollow) {
   const TimeValue allDay{wallSeconds({2026, 3, 2}), true, &localZone()};
   EXPECT_FALSE(ruleFromText("FREQ=DAILY;BYMONTHDAY=32", timed));
   EXPECT_FALSE(ruleFromText("FREQ=DAILY;BYHOUR=24", timed));
+  EXPECT_FALSE(ruleFromText("FREQ=YEARLY;BYMONTH=0", timed));
   EXPECT_FALSE(ruleFromText("FREQ=YEARLY;BYWEEKNO=54", timed));
   EXPECT_FALSE(ruleFromText("FREQ=HOURLY", allDay));
   EXPECT_FALSE(ruleFromText("FREQ=DAILY;RSCALE=HEBREW", timed));

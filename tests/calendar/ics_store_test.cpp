@@ -89,6 +89,8 @@ TEST_F(IcsStoreTest, WorksOutEndsFromDtendDurationOrDefaults) {
   } cases[] = {
       {"DTSTART:20260302T150000Z\nDTEND:20260302T160000Z\n", kStart, kStart + 3600000, false},
       {"DTSTART:20260302T150000Z\nDURATION:PT1H30M\n", kStart, kStart + 5400000, false},
+      // A unit given twice makes no DURATION: the event is an instant.
+      {"DTSTART:20260302T150000Z\nDURATION:PT1H1H\n", kStart, kStart, false},
       {"DTSTART:20260302T150000Z\n", kStart, kStart, false},
       {"DTSTART:20260302T150000Z\nDTEND;TZID=Europe/Berlin:20260302T170000\n", kStart,
        kStart + 3600000, false},
