@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "calendar/ics_expand.h"
+#include "calendar/ics/expand.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A zone with daylight-saving changes, for floating and all-day times.
@@ -21,12 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const double start = 1577836800.0 + (data[0] | data[1] << 8) * 86400.0;
   const double length = (data[2] | (data[3] & 0x1f) << 8) * 3600.0;
   const std::string text(reinterpret_cast<const char*>(data) + 4, size - 4);
-  const quorvel::calendar::ics::Window window{start, start + length};
+  const quorvel::calendar::Window window{start, start + length};
 
   const auto found = quorvel::calendar::ics::eventsInText(text, window, {"me@example.org"});
   for (const auto& occurrence : found.occurrences) {
     if (!occurrence.details || occurrence.coveredTo < occurrence.start) std::abort();
-    if (!quorvel::calendar::ics::overlaps(window, occurrence.start, occurrence.coveredTo)) {
+    if (!quorvel::calendar::overlaps(window, occurrence.start, occurrence.coveredTo)) {
       std::abort();
     }
   }

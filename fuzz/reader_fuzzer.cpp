@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "calendar/ics_parse.h"
+#include "calendar/ics/parse.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel::calendar {
@@ -103,12 +104,17 @@ class CalendarStore {
   virtual Events eventsMatching(const Predicate& predicate) = 0;
 };
 
+// Receives one line (without its line feed) for each part of the store that
+// was skipped or guessed at while reading it, on the thread that fetches.
+using Diagnostics = std::function<void(std::string_view line)>;
+
 // The operating system's side of the run: creating the store, and asking
 // which version of the system this is.
 class Platform {
  public:
   virtual ~Platform() = default;
-  virtual std::unique_ptr<CalendarStore> createStore() = 0;
+  // A store whose lines about what it skipped go to `diagnostics`.
+  virtual std::unique_ptr<CalendarStore> createStore(Diagnostics diagnostics) = 0;
   virtual bool isOperatingSystemAtLeast(OperatingSystemVersion version) = 0;
 };
 

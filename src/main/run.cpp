@@ -38,7 +38,8 @@ int run(const std::vector<std::string>& args, calendar::Platform& platform,
     return kExitUsage;
   }
 
-  const std::unique_ptr<calendar::CalendarStore> store = platform.createStore();
+  const std::unique_ptr<calendar::CalendarStore> store =
+      platform.createStore([&handles](std::string_view line) { writeLine(handles.error, line); });
   const auto access = std::make_shared<calendar::AccessDecision>();
 
   // One request in every run, then wait as long as the decision takes.

@@ -38,6 +38,8 @@ struct FakeCalendar {
   // Set: the fetch fails with this reason, as a store that can't be read
   // completely does.
   std::optional<std::string> fetchFailure;
+  // Lines the fetch reports about what it skipped.
+  std::vector<std::string> skipped;
 
   // What the run did, in order: "createStore", "requestFullAccess",
   // "requestAccess(<type>)", "predicate", "fetch", and the event reads.
@@ -110,7 +112,8 @@ class FakeEvent final : public calendar::Event, Logged {
 
 class FakeStore final : public calendar::CalendarStore {
  public:
-  explicit FakeStore(FakeCalendar& calendar) : calendar_(calendar) {}
+  FakeStore(FakeCalendar& calendar, calendar::Diagnostics diagnostics)
+      : calendar_(calendar), diagnostics_(std::move(diagnostics)) {}
 
   void requestFullAccessToEvents(calendar::AccessCompletion completion) override {
     calendar_.calls.push_back("requestFullAccess");
@@ -128,6 +131,7 @@ class FakeStore final : public calendar::CalendarStore {
   }
   calendar::Events eventsMatching(const calendar::Predicate&) override {
     calendar_.calls.push_back("fetch");
+    for (const std::string& line : calendar_.skipped) diagnostics_(line);
     if (calendar_.fetchFailure) throw calendar::IncompleteRead(*calendar_.fetchFailure);
     calendar::Events events;
     for (const FakeEventData& data : calendar_.events) {
@@ -138,15 +142,16 @@ class FakeStore final : public calendar::CalendarStore {
 
  private:
   FakeCalendar& calendar_;
+  calendar::Diagnostics diagnostics_;
 };
 
 class FakePlatform final : public calendar::Platform {
  public:
   explicit FakePlatform(FakeCalendar& calendar) : calendar_(calendar) {}
 
-  std::unique_ptr<calendar::CalendarStore> createStore() override {
+  std::unique_ptr<calendar::CalendarStore> createStore(calendar::Diagnostics diagnostics) override {
     calendar_.calls.push_back("createStore");
-    return std::make_unique<FakeStore>(calendar_);
+    return std::make_unique<FakeStore>(calendar_, std::move(diagnostics));
   }
   bool isOperatingSystemAtLeast(calendar::OperatingSystemVersion v) override {
     const auto& have = calendar_.systemVersion;

@@ -1,4 +1,4 @@
-// The part of EventKit that src/calendar/eventkit_store.mm uses, declared as
+// The part of EventKit that src/calendar/eventkit/store.mm uses, declared as
 // the framework documents it (with its nullability and availability), so that
 // the back end can be compiled (syntax and types only) where there is no macOS
 // SDK.

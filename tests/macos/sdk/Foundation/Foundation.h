@@ -1,4 +1,4 @@
-// The part of Foundation that src/calendar/eventkit_store.mm uses, declared as
+// The part of Foundation that src/calendar/eventkit/store.mm uses, declared as
 // the framework documents it, so that the back end can be compiled (syntax and
 // types only) where there is no macOS SDK. Not a replacement for the SDK: it
 // holds nothing the back end does not call.

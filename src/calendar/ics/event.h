@@ -1,0 +1,105 @@
+// A VEVENT as plain data, read out of the parsed iCalendar text, and the
+// occurrences it presents in a window.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "calendar/ics/recurrence.h"
+#include "calendar/ics/time.h"
+#include "calendar/window.h"
+
+namespace quorvel::calendar::ics {
+
+// A DATE or DATE-TIME value. Floating times carry the local zone, so `zone`
+// is never null; for a DATE it is the local zone too.
+struct TimeValue {
+  std::int64_t wall = 0;  // wall seconds in `zone`; midnight for a DATE
+  bool isDate = false;
+  const Zone* zone = nullptr;
+};
+
+// RFC 5545's two kinds of length: days and weeks are nominal (calendar days
+// on the wall clock), hours, minutes and seconds are exact.
+struct Duration {
+  std::int64_t days = 0;
+  std::int64_t seconds = 0;
+};
+
+// An RDATE: a start, or a period with its own end or length.
+struct RecurrenceDate {
+  TimeValue start;
+  std::optional<TimeValue> end;
+  std::optional<Duration> duration;
+};
+
+struct Attendee {
+  std::string address;      // as the ATTENDEE gives it, "mailto:" and all
+  std::int64_t status = 1;  // participation status code; NEEDS-ACTION when unknown
+};
+
+struct VEvent {
+  int number = 0;  // place among the text's VEVENTs, from 1
+  TimeValue start;
+  std::optional<TimeValue> end;
+  std::optional<Duration> duration;
+  std::optional<std::string> title;
+  std::int64_t availability = 0;
+  std::optional<std::vector<Attendee>> attendees;  // empty without any ATTENDEE
+
+  std::string uid;
+  // Set on an override: the original start of the occurrence it replaces.
+  std::optional<TimeValue> recurrenceId;
+  std::vector<RecurrenceRule> rules;  // the usable RRULEs
+  std::vector<RecurrenceDate> dates;  // RDATEs
+  std::vector<TimeValue> exceptions;  // EXDATEs
+  // The zones of the system's tz database its times name, looked up only
+  // when one of its times is needed; one that nobody knows reads as local
+  // time (Zone::unknownName).
+  std::vector<const Zone*> systemZones;
+
+  bool recurs() const { return !rules.empty() || !dates.empty(); }
+};
+
+// What one occurrence shows of its event. Occurrences of one event share it.
+struct EventDetails {
+  struct Attendee {
+    bool isCurrentUser = false;
+    std::int64_t status = 0;
+  };
+  std::optional<std::string> title;
+  bool isAllDay = false;
+  std::int64_t availability = 0;
+  std::optional<std::vector<Attendee>> attendees;
+};
+
+// One occurrence as the store presents it, in seconds since the epoch.
+struct Occurrence {
+  std::int64_t start = 0;
+  std::int64_t end = 0;        // presented end: 23:59:59 of the last day for all-day events
+  std::int64_t coveredTo = 0;  // the true end, used to match the window
+  // Of an event that repeats more often than daily; a run lists only so many.
+  bool fine = false;
+  std::size_t sequence = 0;  // place among its text's occurrences
+  std::shared_ptr<const EventDetails> details;
+};
+
+// How long each occurrence of an event lasts: a shift of the wall clock (the
+// days of a DURATION, or of an all-day event) followed by exact seconds (the
+// hours, minutes and seconds of a DURATION, or the first occurrence's own
+// length when it ends at a DTEND).
+struct Length {
+  std::int64_t wall = 0;
+  std::int64_t exact = 0;
+};
+Length lengthOf(const VEvent& event);
+
+// The occurrence of `event` that starts at wall-clock time `startWall` in the
+// zone of the event's start.
+Occurrence occurrenceAt(const VEvent& event, const Length& length, std::int64_t startWall,
+                        std::shared_ptr<const EventDetails> details);
+
+}  // namespace quorvel::calendar::ics

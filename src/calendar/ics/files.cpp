@@ -1,0 +1,302 @@
+#include "calendar/ics/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "calendar/calendar.h"
+#include "calendar/ics/identity.h"
+
+namespace quorvel::calendar::ics {
+namespace fs = std::filesystem;
+namespace {
+
+// Calendar files are small; one this large is not something to parse.
+constexpr off_t kMaxFileSize = off_t{64} << 20;
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+struct DirCloser {
+  void operator()(DIR* listing) const { ::closedir(listing); }
+};
+
+FileProblem problemOf(int error) { return {std::strerror(error), isResourceError(error)}; }
+
+[[noreturn]] void incomplete(const std::string& path, int error) {
+  throw IncompleteRead(path + ": " + std::strerror(error));
+}
+
+bool hasIcsSuffix(std::string_view name) {
+  return name.size() > 4 && name.substr(name.size() - 4) == ".ics";
+}
+
+// Calls `each` with every entry of the folder open as `fd` whose name doesn't
+// start with a dot, as the system lists them; returns the error that stopped
+// the listing (0 for none). One that says the system lacked a resource throws.
+template <typename Each>
+int forEachEntry(int fd, const std::string& path, Each each) {
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) incomplete(path, errno);
+  const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(copy));
+  if (!listing) {
+    const int error = errno;
+    ::close(copy);
+    if (isResourceError(error)) incomplete(path, error);
+    return error;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing.get());
+    if (entry == nullptr) break;
+    if (entry->d_name[0] != '.') each(*entry);
+  }
+  if (errno != 0 && isResourceError(errno)) incomplete(path, errno);
+  return errno;
+}
+
+// The addresses of the `addresses` file in the folder open as `folder`, if
+// there is one; why it can't be read goes to `problem`.
+template <typename Problem>
+std::vector<std::string> readAddresses(int folder, const std::string& folderPath, Problem problem) {
+  struct stat status {};
+  if (::fstatat(folder, "addresses", &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (isResourceError(errno)) incomplete(folderPath + "/addresses", errno);
+    return {};
+  }
+  ReadBuffer buffer;
+  if (const auto failed = readFileAt(folder, "addresses", false, buffer)) {
+    const std::string path = folderPath + "/addresses";
+    if (failed->incomplete) throw IncompleteRead(path + ": " + failed->reason);
+    problem(path + ": " + failed->reason);
+    return {};
+  }
+  return parseAddresses(buffer.contents());
+}
+
+}  // namespace
+
+bool isResourceError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case ENXIO:
+    case ENODEV:
+    case EFBIG:
+    case EOVERFLOW:
+      return false;
+    default:
+      return true;
+  }
+}
+
+char* ReadBuffer::reserve(std::size_t capacity, std::size_t keep) {
+  if (capacity > capacity_) {
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (keep > 0) std::memcpy(data.get(), data_.get(), keep);
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+  return data_.get();
+}
+
+std::optional<FileProblem> readFileAt(int folder, const char* name, bool knownRegular,
+                                      ReadBuffer& buffer) {
+  buffer.size_ = 0;
+  struct stat status {};
+  // Look before opening: opening a FIFO would let a writer blocked on it go.
+  if (!knownRegular) {
+    if (::fstatat(folder, name, &status, 0) != 0) return problemOf(errno);
+    if (!S_ISREG(status.st_mode)) return FileProblem{"not a regular file"};
+  }
+  const FileDescriptor file(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) return problemOf(errno);
+  // It may have been replaced since it was looked at.
+  if (::fstat(file.get(), &status) != 0) return problemOf(errno);
+  if (!S_ISREG(status.st_mode)) return FileProblem{"not a regular file"};
+  if (status.st_size > kMaxFileSize) return FileProblem{"larger than 64 MiB"};
+
+  // One read, into room for a byte more than the file holds: a full buffer
+  // means the file grew while being read, and only then is there a second.
+  std::size_t capacity = static_cast<std::size_t>(status.st_size) + 1;
+  std::size_t filled = 0;
+  char* data = buffer.reserve(capacity);
+  for (;;) {
+    const ssize_t got = ::read(file.get(), data + filled, capacity - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return problemOf(errno);
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+    if (filled < capacity) break;  // a regular file reads short only at its end
+    if (capacity > static_cast<std::size_t>(kMaxFileSize)) return FileProblem{"larger than 64 MiB"};
+    // It grew: keep what was read in a larger buffer.
+    capacity *= 2;
+    data = buffer.reserve(capacity, filled);
+  }
+  buffer.size_ = filled;
+  return std::nullopt;
+}
+
+CalendarFolder::CalendarFolder(int fd, std::string entry, std::string path,
+                               std::shared_ptr<const Addresses> userAddresses)
+    : fd_(fd),
+      entry_(std::move(entry)),
+      path_(std::move(path)),
+      userAddresses_(std::move(userAddresses)) {}
+
+CalendarFolder::~CalendarFolder() { ::close(fd_); }
+
+StorePlace CalendarFolder::placeOf(std::string_view name) const {
+  if (entry_.empty()) return {std::string(name), {}};
+  return {entry_, std::string(name)};
+}
+
+std::optional<std::string> unreadableRoot(const fs::path& root) {
+  const auto failure = [&root](int error) -> std::optional<std::string> {
+    return "cannot read the calendar folder " + root.string() + ": " + std::strerror(error);
+  };
+  const FileDescriptor folder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() < 0) {
+    // Absent (or a link to nothing): an empty store. Short of a resource:
+    // nothing to say about access; reading the store will fail.
+    if (errno == ENOENT || isResourceError(errno)) return std::nullopt;
+    return failure(errno);
+  }
+  // Listed with the system call itself, into a buffer on the stack.
+  alignas(8) char entries[4096];
+  for (;;) {
+    const long got = ::syscall(SYS_getdents64, folder.get(), entries, sizeof entries);
+    if (got == 0) return std::nullopt;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (isResourceError(errno)) return std::nullopt;
+      return failure(errno);
+    }
+  }
+}
+
+void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBatch,
+               const std::function<void(StorePlace, std::string)>& onProblem) {
+  const std::string rootPath = root.string();
+  FileDescriptor rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (rootFd.get() < 0) {
+    if (errno == ENOENT) return;  // absent, or a link to nothing
+    if (isResourceError(errno)) incomplete(rootPath, errno);
+    onProblem({"", ""}, rootPath + ": " + std::strerror(errno));
+    return;
+  }
+
+  const std::vector<std::string> rootList =
+      readAddresses(rootFd.get(), rootPath, [&](std::string line) {
+        onProblem({"addresses", ""}, line);
+      });
+  const auto rootAddresses = std::make_shared<const Addresses>(rootList.begin(), rootList.end());
+
+  // Fills batches of one folder's files and hands each on when full.
+  struct Batcher {
+    const std::function<void(FileBatch)>& onBatch;
+    FileBatch batch;
+    void add(const std::shared_ptr<const CalendarFolder>& folder, std::string_view name,
+             bool knownRegular) {
+      if (batch.folder != folder) flush();
+      batch.folder = folder;
+      batch.files.push_back({static_cast<std::uint32_t>(batch.names.size()), knownRegular});
+      batch.names.append(name).push_back('\0');
+      if (batch.files.size() == kBatchFiles) flush();
+    }
+    void flush() {
+      if (!batch.files.empty()) onBatch(std::move(batch));
+      batch = FileBatch{};
+    }
+  } batcher{onBatch, {}};
+
+  // The store's own folder: its *.ics files are calendars of their own.
+  const int rootCopy = ::fcntl(rootFd.get(), F_DUPFD_CLOEXEC, 0);
+  if (rootCopy < 0) incomplete(rootPath, errno);
+  const auto rootFolder =
+      std::make_shared<const CalendarFolder>(rootCopy, "", rootPath, rootAddresses);
+  std::vector<std::string> folders;
+  const int error = forEachEntry(rootFd.get(), rootPath, [&](const dirent& entry) {
+    const std::string_view name = entry.d_name;
+    bool isFolder = entry.d_type == DT_DIR;
+    bool knownRegular = entry.d_type == DT_REG;
+    if (entry.d_type == DT_LNK || entry.d_type == DT_UNKNOWN) {
+      struct stat status {};
+      if (::fstatat(rootFd.get(), entry.d_name, &status, 0) != 0) {
+        if (isResourceError(errno)) incomplete(rootPath + "/" + entry.d_name, errno);
+        // A dangling link, a link loop, or an entry we may not look at.
+        onProblem({std::string(name), ""},
+                  rootPath + "/" + entry.d_name + ": " +
+                      (errno == ENOENT ? "dangling link" : std::strerror(errno)));
+        return;
+      }
+      isFolder = S_ISDIR(status.st_mode);
+      knownRegular = S_ISREG(status.st_mode);
+    }
+    if (isFolder) {
+      folders.emplace_back(name);
+    } else if (hasIcsSuffix(name)) {
+      batcher.add(rootFolder, name, knownRegular);
+    }
+  });
+  if (error != 0) {
+    onProblem({"", ""}, rootPath + ": " + std::strerror(error));
+    return;
+  }
+
+  for (const std::string& name : folders) {
+    const std::string path = rootPath + "/" + name;
+    FileDescriptor folderFd(
+        ::openat(rootFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folderFd.get() < 0) {
+      if (isResourceError(errno)) incomplete(path, errno);
+      onProblem({name, ""}, path + ": " + std::strerror(errno));
+      continue;
+    }
+    auto addresses = std::make_shared<Addresses>(*rootAddresses);
+    for (std::string& address : readAddresses(folderFd.get(), path, [&](std::string line) {
+           onProblem({name, "addresses"}, std::move(line));
+         })) {
+      addresses->insert(std::move(address));
+    }
+    const int listed = folderFd.get();
+    const auto folder = std::make_shared<const CalendarFolder>(folderFd.release(), name, path,
+                                                               std::move(addresses));
+    const int listError = forEachEntry(listed, path, [&](const dirent& entry) {
+      const std::string_view file = entry.d_name;
+      if (hasIcsSuffix(file)) batcher.add(folder, file, entry.d_type == DT_REG);
+    });
+    batcher.flush();
+    if (listError != 0) onProblem({name, ""}, path + ": " + std::strerror(listError));
+  }
+  batcher.flush();
+}
+
+}  // namespace quorvel::calendar::ics

@@ -1,0 +1,26 @@
+// The Linux platform: the store over the user's iCalendar files.
+#include "calendar/calendar.h"
+#include "calendar/ics/store.h"
+
+namespace quorvel::calendar {
+namespace {
+
+class LinuxPlatform final : public Platform {
+ public:
+  std::unique_ptr<CalendarStore> createStore(Diagnostics diagnostics) override {
+    return ics::createIcsStore(ics::defaultStoreRoot(), std::move(diagnostics));
+  }
+
+  // There is no older access request to fall back to on Linux: report a
+  // system new enough for the full-access form.
+  bool isOperatingSystemAtLeast(OperatingSystemVersion) override { return true; }
+};
+
+}  // namespace
+
+Platform& systemPlatform() {
+  static LinuxPlatform platform;
+  return platform;
+}
+
+}  // namespace quorvel::calendar
