@@ -36,9 +36,24 @@ struct RecurrenceDate {
   std::optional<Duration> duration;
 };
 
+// How an event shows the user's time (TRANSP, or Outlook's busy status).
+enum class Availability { busy, free, tentative, unavailable };
+
+// An attendee's answer to an invitation (PARTSTAT); NEEDS-ACTION when it
+// gives none, or one the tool doesn't know.
+enum class Participation {
+  needsAction,
+  accepted,
+  declined,
+  tentative,
+  delegated,
+  completed,
+  inProcess,
+};
+
 struct Attendee {
-  std::string address;      // as the ATTENDEE gives it, "mailto:" and all
-  std::int64_t status = 1;  // participation status code; NEEDS-ACTION when unknown
+  std::string address;  // as the ATTENDEE gives it, "mailto:" and all
+  Participation status = Participation::needsAction;
 };
 
 struct VEvent {
@@ -47,7 +62,7 @@ struct VEvent {
   std::optional<TimeValue> end;
   std::optional<Duration> duration;
   std::optional<std::string> title;
-  std::int64_t availability = 0;
+  Availability availability = Availability::busy;
   std::optional<std::vector<Attendee>> attendees;  // empty without any ATTENDEE
 
   std::string uid;
@@ -68,11 +83,11 @@ struct VEvent {
 struct EventDetails {
   struct Attendee {
     bool isCurrentUser = false;
-    std::int64_t status = 0;
+    Participation status = Participation::needsAction;
   };
   std::optional<std::string> title;
   bool isAllDay = false;
-  std::int64_t availability = 0;
+  Availability availability = Availability::busy;
   std::optional<std::vector<Attendee>> attendees;
 };
 

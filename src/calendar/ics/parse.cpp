@@ -48,7 +48,7 @@ struct WrittenEvent {
   bool sawDuration = false;
   std::optional<Duration> duration;
   std::optional<std::string> title;
-  std::optional<std::int64_t> busyStatus;
+  std::optional<Availability> busyStatus;
   std::optional<bool> transparent;
   std::optional<std::vector<Attendee>> attendees;
   std::optional<std::string> uid;
@@ -96,23 +96,25 @@ Kind kindOf(std::string_view name) {
   return Kind::other;
 }
 
-std::int64_t participationOf(const ContentLine& line) {
+Participation participationOf(const ContentLine& line) {
   const std::string partstat = line.parameter("PARTSTAT");
-  constexpr std::pair<std::string_view, std::int64_t> kStatuses[] = {
-      {"NEEDS-ACTION", 1}, {"ACCEPTED", 2},  {"DECLINED", 3},   {"TENTATIVE", 4},
-      {"DELEGATED", 5},    {"COMPLETED", 6}, {"IN-PROCESS", 7},
+  constexpr std::pair<std::string_view, Participation> kAnswers[] = {
+      {"NEEDS-ACTION", Participation::needsAction}, {"ACCEPTED", Participation::accepted},
+      {"DECLINED", Participation::declined},        {"TENTATIVE", Participation::tentative},
+      {"DELEGATED", Participation::delegated},      {"COMPLETED", Participation::completed},
+      {"IN-PROCESS", Participation::inProcess},
   };
-  for (const auto& [name, status] : kStatuses) {
-    if (sameName(partstat, name)) return status;
+  for (const auto& [name, answer] : kAnswers) {
+    if (sameName(partstat, name)) return answer;
   }
-  return 1;  // none, an extension or an unknown value: NEEDS-ACTION
+  return Participation::needsAction;  // none, an extension or an unknown value
 }
 
-std::int64_t busyStatusOf(std::string_view value) {
-  if (sameName(value, "FREE")) return 1;
-  if (sameName(value, "TENTATIVE")) return 2;
-  if (sameName(value, "OOF")) return 3;
-  return 0;
+Availability busyStatusOf(std::string_view value) {
+  if (sameName(value, "FREE")) return Availability::free;
+  if (sameName(value, "TENTATIVE")) return Availability::tentative;
+  if (sameName(value, "OOF")) return Availability::unavailable;
+  return Availability::busy;
 }
 
 // A time of a line whose TZID is `tzid` (see tzidOf).
@@ -552,7 +554,8 @@ std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
   if (written.busyStatus) {
     event.availability = *written.busyStatus;
   } else {
-    event.availability = written.transparent.value_or(false) ? 1 : 0;
+    event.availability =
+        written.transparent.value_or(false) ? Availability::free : Availability::busy;
   }
   event.attendees = written.attendees;
   event.uid = written.uid.value_or("");

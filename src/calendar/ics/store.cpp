@@ -51,11 +51,47 @@ namespace quorvel::calendar::ics {
 namespace fs = std::filesystem;
 namespace {
 
+// The platform's numbers for the store's own values, as the system calendar
+// numbers them.
+std::int64_t platformCode(Participation answer) {
+  switch (answer) {
+    case Participation::needsAction:
+      return 1;
+    case Participation::accepted:
+      return 2;
+    case Participation::declined:
+      return 3;
+    case Participation::tentative:
+      return 4;
+    case Participation::delegated:
+      return 5;
+    case Participation::completed:
+      return 6;
+    case Participation::inProcess:
+      return 7;
+  }
+  return 0;
+}
+
+std::int64_t platformCode(Availability availability) {
+  switch (availability) {
+    case Availability::busy:
+      return 0;
+    case Availability::free:
+      return 1;
+    case Availability::tentative:
+      return 2;
+    case Availability::unavailable:
+      return 3;
+  }
+  return -1;
+}
+
 class IcsParticipant final : public Participant {
  public:
   explicit IcsParticipant(const EventDetails::Attendee& attendee) : attendee_(attendee) {}
   bool isCurrentUser() const override { return attendee_.isCurrentUser; }
-  std::int64_t participantStatus() const override { return attendee_.status; }
+  std::int64_t participantStatus() const override { return platformCode(attendee_.status); }
 
  private:
   EventDetails::Attendee attendee_;
@@ -73,7 +109,9 @@ class IcsEvent final : public Event {
   }
   std::optional<std::string> title() const override { return occurrence_.details->title; }
   bool isAllDay() const override { return occurrence_.details->isAllDay; }
-  std::int64_t availability() const override { return occurrence_.details->availability; }
+  std::int64_t availability() const override {
+    return platformCode(occurrence_.details->availability);
+  }
   std::optional<Participants> attendees() const override {
     const auto& attendees = occurrence_.details->attendees;
     if (!attendees) return std::nullopt;

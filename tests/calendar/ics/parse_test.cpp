@@ -18,7 +18,7 @@ struct Seen {
   std::optional<std::string> title;
   std::int64_t startUtc = 0;
   std::size_t rules = 0;
-  std::int64_t status = 0;  // of the first attendee; 0 without one
+  std::int64_t status = 0;  // of the first attendee, as the platform numbers it; 0 without one
   std::string problems;
 };
 
@@ -32,7 +32,9 @@ Seen seen(std::string_view text) {
   result.title = event.title;
   result.startUtc = toUtc(*event.start.zone, event.start.wall);
   result.rules = event.rules.size();
-  if (event.attendees && !event.attendees->empty()) result.status = event.attendees->front().status;
+  if (event.attendees && !event.attendees->empty()) {
+    result.status = static_cast<std::int64_t>(event.attendees->front().status) + 1;
+  }
   return result;
 }
 
