@@ -206,8 +206,7 @@ class Expander {
 
   // An event with its recurrence set, less its exceptions and the
   // occurrences that its overrides replace.
-  void addSeries(const VEvent& event, const std::vector<const VEvent*>& overrides,
-                 const std::string& which) {
+  void addSeries(const VEvent& event, const std::vector<const VEvent*>& overrides) {
     // Starts that can reach into the window, with room for any zone offset.
     // The bound on the length needs no zone, so that a series with no start
     // near the window never looks its zones up.
@@ -247,9 +246,11 @@ class Expander {
                                            candidate->wall, nullptr);
       if (!overlaps(window_, occurrence.start, occurrence.coveredTo)) continue;
       if (listed == most) {
-        result_.problems.push_back(
-            which + (fine ? " repeats more often than daily" : " has too many occurrences") +
-            "; only its first " + std::to_string(most) + " occurrences in the window are listed");
+        result_.problems.push_back(aboutEvent(
+            event.number,
+            std::string(fine ? "repeats more often than daily" : "has too many occurrences") +
+                "; only its first " + std::to_string(most) +
+                " occurrences in the window are listed"));
         return;
       }
       if (!details) details = detailsFor(event);
@@ -259,9 +260,9 @@ class Expander {
       ++listed;
     }
     if (starts.budgetSpent()) {
-      result_.problems.push_back(which +
-                                 " has a recurrence too costly to follow to the window; "
-                                 "occurrences after that point are not listed");
+      result_.problems.push_back(aboutEvent(event.number,
+                                            "has a recurrence too costly to follow to the window; "
+                                            "occurrences after that point are not listed"));
     }
   }
 
@@ -295,9 +296,9 @@ class Expander {
   std::shared_ptr<const EventDetails> detailsFor(const VEvent& event) {
     for (const Zone* zone : event.systemZones) {
       if (const auto name = zone->unknownName()) {
-        result_.problems.push_back("event " + std::to_string(event.number) +
-                                   " has an unknown time zone \"" + std::string(*name) +
-                                   "\"; its times are read as local time");
+        result_.problems.push_back(
+            aboutEvent(event.number, "has an unknown time zone \"" + std::string(*name) +
+                                         "\"; its times are read as local time"));
       }
     }
     return detailsOf(event, userAddresses_);
@@ -349,8 +350,7 @@ TextEvents eventsInText(std::string_view text, const Window& requested,
     if (event.recurrenceId || alone) {
       expander.addSingle(event);
     } else {
-      expander.addSeries(event, own != overrides.end() ? own->second : kNone,
-                         "event " + std::to_string(event.number));
+      expander.addSeries(event, own != overrides.end() ? own->second : kNone);
     }
   }
   expander.finish();

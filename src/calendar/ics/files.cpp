@@ -41,10 +41,10 @@ struct DirCloser {
   void operator()(DIR* listing) const { ::closedir(listing); }
 };
 
-FileProblem problemOf(int error) { return {std::strerror(error), isResourceError(error)}; }
+Problem problemOf(int error) { return {std::strerror(error), isResourceError(error)}; }
 
 [[noreturn]] void incomplete(const std::string& path, int error) {
-  throw IncompleteRead(path + ": " + std::strerror(error));
+  throw IncompleteRead(lineAbout(path, std::strerror(error)));
 }
 
 bool hasIcsSuffix(std::string_view name) {
@@ -86,9 +86,9 @@ std::vector<std::string> readAddresses(int folder, const std::string& folderPath
   }
   ReadBuffer buffer;
   if (const auto failed = readFileAt(folder, "addresses", false, buffer)) {
-    const std::string path = folderPath + "/addresses";
-    if (failed->incomplete) throw IncompleteRead(path + ": " + failed->reason);
-    problem(path + ": " + failed->reason);
+    const std::string line = lineAbout(folderPath + "/addresses", failed->reason);
+    if (failed->incomplete) throw IncompleteRead(line);
+    problem(line);
     return {};
   }
   return parseAddresses(buffer.contents());
@@ -125,21 +125,21 @@ char* ReadBuffer::reserve(std::size_t capacity, std::size_t keep) {
   return data_.get();
 }
 
-std::optional<FileProblem> readFileAt(int folder, const char* name, bool knownRegular,
-                                      ReadBuffer& buffer) {
+std::optional<Problem> readFileAt(int folder, const char* name, bool knownRegular,
+                                  ReadBuffer& buffer) {
   buffer.size_ = 0;
   struct stat status {};
   // Look before opening: opening a FIFO would let a writer blocked on it go.
   if (!knownRegular) {
     if (::fstatat(folder, name, &status, 0) != 0) return problemOf(errno);
-    if (!S_ISREG(status.st_mode)) return FileProblem{"not a regular file"};
+    if (!S_ISREG(status.st_mode)) return Problem{"not a regular file"};
   }
   const FileDescriptor file(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (file.get() < 0) return problemOf(errno);
   // It may have been replaced since it was looked at.
   if (::fstat(file.get(), &status) != 0) return problemOf(errno);
-  if (!S_ISREG(status.st_mode)) return FileProblem{"not a regular file"};
-  if (status.st_size > kMaxFileSize) return FileProblem{"larger than 64 MiB"};
+  if (!S_ISREG(status.st_mode)) return Problem{"not a regular file"};
+  if (status.st_size > kMaxFileSize) return Problem{"larger than 64 MiB"};
 
   // One read, into room for a byte more than the file holds: a full buffer
   // means the file grew while being read, and only then is there a second.
@@ -155,7 +155,7 @@ std::optional<FileProblem> readFileAt(int folder, const char* name, bool knownRe
     if (got == 0) break;
     filled += static_cast<std::size_t>(got);
     if (filled < capacity) break;  // a regular file reads short only at its end
-    if (capacity > static_cast<std::size_t>(kMaxFileSize)) return FileProblem{"larger than 64 MiB"};
+    if (capacity > static_cast<std::size_t>(kMaxFileSize)) return Problem{"larger than 64 MiB"};
     // It grew: keep what was read in a larger buffer.
     capacity *= 2;
     data = buffer.reserve(capacity, filled);
@@ -209,7 +209,7 @@ void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBat
   if (rootFd.get() < 0) {
     if (errno == ENOENT) return;  // absent, or a link to nothing
     if (isResourceError(errno)) incomplete(rootPath, errno);
-    onProblem({"", ""}, rootPath + ": " + std::strerror(errno));
+    onProblem({"", ""}, lineAbout(rootPath, std::strerror(errno)));
     return;
   }
 
@@ -253,8 +253,8 @@ void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBat
         if (isResourceError(errno)) incomplete(rootPath + "/" + entry.d_name, errno);
         // A dangling link, a link loop, or an entry we may not look at.
         onProblem({std::string(name), ""},
-                  rootPath + "/" + entry.d_name + ": " +
-                      (errno == ENOENT ? "dangling link" : std::strerror(errno)));
+                  lineAbout(rootPath + "/" + entry.d_name,
+                            errno == ENOENT ? "dangling link" : std::strerror(errno)));
         return;
       }
       isFolder = S_ISDIR(status.st_mode);
@@ -267,7 +267,7 @@ void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBat
     }
   });
   if (error != 0) {
-    onProblem({"", ""}, rootPath + ": " + std::strerror(error));
+    onProblem({"", ""}, lineAbout(rootPath, std::strerror(error)));
     return;
   }
 
@@ -277,7 +277,7 @@ void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBat
         ::openat(rootFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.get() < 0) {
       if (isResourceError(errno)) incomplete(path, errno);
-      onProblem({name, ""}, path + ": " + std::strerror(errno));
+      onProblem({name, ""}, lineAbout(path, std::strerror(errno)));
       continue;
     }
     auto addresses = std::make_shared<Addresses>(*rootAddresses);
@@ -294,7 +294,7 @@ void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBat
       if (hasIcsSuffix(file)) batcher.add(folder, file, entry.d_type == DT_REG);
     });
     batcher.flush();
-    if (listError != 0) onProblem({name, ""}, path + ": " + std::strerror(listError));
+    if (listError != 0) onProblem({name, ""}, lineAbout(path, std::strerror(listError)));
   }
   batcher.flush();
 }

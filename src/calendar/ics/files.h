@@ -17,6 +17,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "calendar/ics/problem.h"
+
 namespace quorvel::calendar::ics {
 
 // Whether a failed call's errno says only that the system lacked something
@@ -25,21 +27,13 @@ namespace quorvel::calendar::ics {
 // same as a bad file.
 bool isResourceError(int error);
 
-// Why a file couldn't be read.
-struct FileProblem {
-  std::string reason;
-  // The system's problem (no descriptor or memory to spare), not the file's:
-  // the store can't be read completely.
-  bool incomplete = false;
-};
-
 // A buffer a thread reads one file after another into.
 class ReadBuffer {
  public:
   std::string_view contents() const { return {data_.get(), size_}; }
 
  private:
-  friend std::optional<FileProblem> readFileAt(int, const char*, bool, ReadBuffer&);
+  friend std::optional<Problem> readFileAt(int, const char*, bool, ReadBuffer&);
   // Room for `capacity` bytes, the first `keep` of them as they were.
   char* reserve(std::size_t capacity, std::size_t keep = 0);
   std::unique_ptr<char[]> data_;
@@ -51,8 +45,8 @@ class ReadBuffer {
 // Anything that isn't a regular file (a FIFO, a device, a folder) is refused
 // without being opened, so that no writer waiting on a FIFO is let through;
 // `knownRegular` says the folder's listing already told it is one.
-std::optional<FileProblem> readFileAt(int folder, const char* name, bool knownRegular,
-                                      ReadBuffer& buffer);
+std::optional<Problem> readFileAt(int folder, const char* name, bool knownRegular,
+                                  ReadBuffer& buffer);
 
 // Where a file, or a problem, sits in the store: the entry of the store's
 // folder it belongs to, and its name inside that entry (empty for the entry

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "calendar/ics/lines.h"
+#include "calendar/ics/problem.h"
 #include "calendar/ics/system_zones.h"
 #include "calendar/ics/values.h"
 #include "calendar/ics/zone.h"
@@ -445,8 +446,7 @@ std::vector<Observance> Reader::observancesOf() const {
     // Rules finer than daily are left out: no real zone changes its offset
     // more than once a day.
     for (const std::string& text : written.rules) {
-      std::string why;
-      if (auto rule = parseRule(text, false, why); rule && rule->frequency >= Frequency::daily) {
+      if (auto rule = parseRule(text, false); rule && rule->frequency >= Frequency::daily) {
         observance.rules.push_back(std::move(*rule));
       }
     }
@@ -507,7 +507,7 @@ std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
                                       const std::vector<const Zone*>& zones,
                                       const std::vector<bool>& onDemand) {
   const auto problem = [this, &written](std::string_view text) {
-    result_.problems.push_back("event " + std::to_string(written.number) + " " + std::string(text));
+    result_.problems.push_back(aboutEvent(written.number, text));
   };
   if (!written.complete) {
     problem("is cut short (the text ends before its END), skipped");
@@ -570,11 +570,10 @@ std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
   if (event.recurrenceId) return event;
 
   for (const std::string& text : written.rules) {
-    std::string why;
-    if (auto rule = parseRule(text, event.start.isDate, why)) {
+    if (auto rule = parseRule(text, event.start.isDate)) {
       event.rules.push_back(std::move(*rule));
     } else {
-      problem("has a recurrence rule (RRULE) that " + why + ", ignored");
+      problem("has a recurrence rule (RRULE) that " + rule.problem().reason + ", ignored");
     }
   }
   for (const WrittenDate& date : written.dates) {
@@ -605,11 +604,6 @@ ParsedCalendar parseCalendar(std::string_view text) {
     return failed;
   }
   return result;
-}
-
-std::optional<RecurrenceRule> ruleFromText(std::string_view text, const TimeValue& start) {
-  std::string why;
-  return parseRule(text, start.isDate, why);
 }
 
 }  // namespace quorvel::calendar::ics

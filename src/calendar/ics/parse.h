@@ -36,8 +36,4 @@ struct ParsedCalendar {
 // nested more than 64 components deep gives one problem and nothing else.
 ParsedCalendar parseCalendar(std::string_view text);
 
-// An RRULE value such as "FREQ=WEEKLY;BYDAY=FR;COUNT=3" for an event that
-// starts at `start`; nothing when it can't be used.
-std::optional<RecurrenceRule> ruleFromText(std::string_view text, const TimeValue& start);
-
 }  // namespace quorvel::calendar::ics

@@ -92,22 +92,22 @@ std::int64_t stepSeconds(Frequency frequency) {
 
 }  // namespace
 
-std::optional<const char*> ruleProblem(const RecurrenceRule& rule, bool allDay) {
-  if (rule.interval < 1) return "its INTERVAL is not a positive number";
+std::optional<Problem> ruleProblem(const RecurrenceRule& rule, bool allDay) {
+  if (rule.interval < 1) return Problem{"its INTERVAL is not a positive number"};
   if (!inRange(rule.bySecond, 0, 60, false) || !inRange(rule.byMinute, 0, 59, false) ||
       !inRange(rule.byHour, 0, 23, false) || !inRange(rule.byMonthDay, 1, 31, true) ||
       !inRange(rule.byYearDay, 1, 366, true) || !inRange(rule.byWeekNo, 1, 53, true) ||
       !inRange(rule.byMonth, 1, 12, false) || !inRange(rule.bySetPos, 1, 366, true) ||
       rule.weekStart < 0 || rule.weekStart > 6) {
-    return "a part is out of its range";
+    return Problem{"a part is out of its range"};
   }
   for (const WeekdayNum& day : rule.byDay) {
     if (day.weekday < 0 || day.weekday > 6 || std::abs(day.ordinal) > 53) {
-      return "a part is out of its range";
+      return Problem{"a part is out of its range"};
     }
   }
   if (allDay && rule.frequency < Frequency::daily) {
-    return "it repeats more often than daily on an all-day event";
+    return Problem{"it repeats more often than daily on an all-day event"};
   }
   return std::nullopt;
 }

@@ -8,6 +8,8 @@
 
 #include "calendar/ics/time.h"
 
+#include "calendar/ics/problem.h"
+
 namespace quorvel::calendar::ics {
 
 enum class Frequency { secondly, minutely, hourly, daily, weekly, monthly, yearly };
@@ -48,7 +50,7 @@ bool isSubDaily(const RecurrenceRule& rule);
 
 // Why a rule can't be used, or nothing when it can: a part out of its range,
 // or a frequency finer than a day for an all-day event.
-std::optional<const char*> ruleProblem(const RecurrenceRule& rule, bool allDay);
+std::optional<Problem> ruleProblem(const RecurrenceRule& rule, bool allDay);
 
 // The starts of a rule's occurrences after the event's first start
 // (DTSTART, which is always an occurrence of its own and counts toward COUNT),

@@ -205,22 +205,22 @@ void readFile(const FileBatch& batch, const FileBatch::File& file, const Window&
   try {
     if (const auto failed = readFileAt(folder.fd(), name, file.knownRegular, gathered.buffer)) {
       if (failed->incomplete) {
-        gathered.failure = path() + ": " + failed->reason;
+        gathered.failure = lineAbout(path(), failed->reason);
       } else {
-        gathered.kept.push_back({folder.placeOf(name), {}, {path() + ": " + failed->reason}, 0});
+        gathered.kept.push_back({folder.placeOf(name), {}, {lineAbout(path(), failed->reason)}, 0});
       }
       return;
     }
     TextEvents events = eventsInText(gathered.buffer.contents(), window, folder.userAddresses());
     if (events.failure) {
-      gathered.failure = path() + ": " + *events.failure;
+      gathered.failure = lineAbout(path(), *events.failure);
       return;
     }
     gathered.fineCut = gathered.fineCut || events.fineCut;
     if (events.occurrences.empty() && events.problems.empty()) return;
     FileOutcome outcome{folder.placeOf(name), std::move(events.occurrences), {}, 0};
     for (const std::string& problem : events.problems) {
-      outcome.lines.push_back(path() + ": " + problem);
+      outcome.lines.push_back(lineAbout(path(), problem));
     }
     for (const Occurrence& occurrence : outcome.occurrences) outcome.fine += occurrence.fine;
     gathered.fine += outcome.fine;

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "calendar/ics/files.h"
+#include "calendar/ics/problem.h"
 #include "calendar/ics/windows_zones.h"
 
 namespace quorvel::calendar::ics {
@@ -128,7 +129,7 @@ bool load(std::string_view name, SystemZoneLookup& result) {
     return true;
   }
   if (lastZoneFileError != 0 && isResourceError(lastZoneFileError)) {
-    result.failure = lastZoneFilePath + ": " + std::strerror(lastZoneFileError);
+    result.failure = lineAbout(lastZoneFilePath, std::strerror(lastZoneFileError));
   }
   return false;
 }

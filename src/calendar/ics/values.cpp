@@ -254,10 +254,10 @@ constexpr std::size_t kRscale = std::size(kParts) - 1;
 
 }  // namespace
 
-std::optional<RecurrenceRule> parseRule(std::string_view text, bool allDay, std::string& why) {
+Checked<RecurrenceRule> parseRule(std::string_view text, bool allDay) {
   RecurrenceRule rule;
   std::array<bool, std::size(kParts)> seen{};  // to refuse a part given twice
-  why = "is invalid";
+  const Problem invalid{"is invalid"};
   std::string_view rest = text;
   while (!rest.empty()) {
     const std::size_t semicolon = rest.find(';');
@@ -265,27 +265,21 @@ std::optional<RecurrenceRule> parseRule(std::string_view text, bool allDay, std:
     rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
     if (part.empty()) continue;
     const std::size_t equals = part.find('=');
-    if (equals == std::string_view::npos) return std::nullopt;
+    if (equals == std::string_view::npos) return invalid;
     const std::string_view name = part.substr(0, equals);
 
     std::size_t which = 0;
     while (which < std::size(kParts) && !sameName(name, kParts[which].first)) ++which;
     if (which == std::size(kParts)) continue;  // an extension part: not ours to read
-    if (seen[which]) {
-      why = "gives " + std::string(kParts[which].first) + " twice";
-      return std::nullopt;
-    }
+    if (seen[which]) return Problem{"gives " + std::string(kParts[which].first) + " twice"};
     seen[which] = true;
     if (!kParts[which].second(part.substr(equals + 1), rule)) {
-      if (which == kRscale) why = "uses a calendar other than the Gregorian one";
-      return std::nullopt;
+      if (which == kRscale) return Problem{"uses a calendar other than the Gregorian one"};
+      return invalid;
     }
   }
-  if (!seen[kFreq]) return std::nullopt;
-  if (const auto problem = ruleProblem(rule, allDay)) {
-    why = *problem;
-    return std::nullopt;
-  }
+  if (!seen[kFreq]) return invalid;
+  if (auto problem = ruleProblem(rule, allDay)) return std::move(*problem);
   return rule;
 }
 

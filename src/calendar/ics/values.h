@@ -34,9 +34,10 @@ std::optional<std::int64_t> parseUtcOffset(std::string_view text);
 std::string unescapeText(std::string_view text);
 
 // A RECUR value such as "FREQ=WEEKLY;BYDAY=FR;COUNT=3", for an event whose
-// start is a DATE when `allDay`. Nothing, and why in `why`, when it can't be
-// used: a part that isn't understood or given twice, or one out of its range.
-std::optional<RecurrenceRule> parseRule(std::string_view text, bool allDay, std::string& why);
+// start is a DATE when `allDay`; or why it can't be used ("is invalid",
+// "gives COUNT twice", ...): a part that isn't understood or given twice, or
+// one out of its range.
+Checked<RecurrenceRule> parseRule(std::string_view text, bool allDay);
 
 // Calls `each` with every item of a comma-separated list (RDATE and EXDATE
 // carry several values on one line).

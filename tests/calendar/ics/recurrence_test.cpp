@@ -10,6 +10,7 @@
 
 #include "calendar/ics/expand.h"
 #include "calendar/ics/parse.h"
+#include "calendar/ics/values.h"
 #include "support/temp_store.h"
 #include "support/time_zone.h"
 
@@ -373,8 +374,8 @@ TEST(RuleExpansion, SkippingAheadChangesNothing) {
   };
   const TimeValue start{wallSeconds({1990, 1, 31, 8, 17, 0}), false, &utcZone()};
   for (const char* text : rules) {
-    const std::optional<RecurrenceRule> rule = ruleFromText(text, start);
-    ASSERT_TRUE(rule.has_value()) << text;
+    const Checked<RecurrenceRule> rule = parseRule(text, start.isDate);
+    ASSERT_TRUE(rule) << text;
     for (const std::int64_t from :
          {wallSeconds({1990, 6, 1}), wallSeconds({1993, 3, 2, 13, 0, 0})}) {
       RuleExpansion whole(*rule, start.wall, false, start.wall, utcZone());
@@ -392,15 +393,13 @@ TEST(RuleExpansion, SkippingAheadChangesNothing) {
 }
 
 TEST(RuleExpansion, RefusesRulesItCannotFollow) {
-  const TimeValue timed{wallSeconds({2026, 3, 2, 9, 0, 0}), false, &utcZone()};
-  const TimeValue allDay{wallSeconds({2026, 3, 2}), true, &localZone()};
-  EXPECT_FALSE(ruleFromText("FREQ=DAILY;BYMONTHDAY=32", timed));
-  EXPECT_FALSE(ruleFromText("FREQ=DAILY;BYHOUR=24", timed));
-  EXPECT_FALSE(ruleFromText("FREQ=YEARLY;BYMONTH=0", timed));
-  EXPECT_FALSE(ruleFromText("FREQ=YEARLY;BYWEEKNO=54", timed));
-  EXPECT_FALSE(ruleFromText("FREQ=HOURLY", allDay));
-  EXPECT_FALSE(ruleFromText("FREQ=DAILY;RSCALE=HEBREW", timed));
-  EXPECT_TRUE(ruleFromText("FREQ=DAILY;BYMONTHDAY=-31", timed));
+  EXPECT_FALSE(parseRule("FREQ=DAILY;BYMONTHDAY=32", false));
+  EXPECT_FALSE(parseRule("FREQ=DAILY;BYHOUR=24", false));
+  EXPECT_FALSE(parseRule("FREQ=YEARLY;BYMONTH=0", false));
+  EXPECT_FALSE(parseRule("FREQ=YEARLY;BYWEEKNO=54", false));
+  EXPECT_FALSE(parseRule("FREQ=HOURLY", true));
+  EXPECT_FALSE(parseRule("FREQ=DAILY;RSCALE=HEBREW", false));
+  EXPECT_TRUE(parseRule("FREQ=DAILY;BYMONTHDAY=-31", false));
 }
 
 TEST(SearchWindow, CutsToFourYearsAndTheCalendarsRange) {

@@ -4,6 +4,7 @@
 
 #include "calendar/ics/expand.h"
 #include "calendar/ics/parse.h"
+#include "calendar/ics/values.h"
 #include "support/temp_store.h"
 #include "support/time_zone.h"
 
@@ -16,7 +17,7 @@ using testing::ScopedTimeZone;
 Observance observance(std::int64_t from, std::int64_t to, CivilTime start, const char* rule) {
   Observance result{from * 3600, to * 3600, wallSeconds(start), {}, {}};
   if (rule != nullptr) {
-    result.rules.push_back(*ruleFromText(rule, {result.startWall, false, nullptr}));
+    result.rules.push_back(*parseRule(rule, false));
   }
   return result;
 }
