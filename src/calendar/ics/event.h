@@ -75,20 +75,23 @@ struct VEvent {
   // when one of its times is needed; one that nobody knows reads as local
   // time (Zone::unknownName).
   std::vector<const Zone*> systemZones;
+  // Keeps the zones its times point at alive as long as any copy of it.
+  std::shared_ptr<const std::vector<std::shared_ptr<const Zone>>> zones;
 
   bool recurs() const { return !rules.empty() || !dates.empty(); }
 };
 
 // What one occurrence shows of its event. Occurrences of one event share it.
 struct EventDetails {
-  struct Attendee {
+  // An attendee as the user sees it: whether it is the user, and its answer.
+  struct ShownAttendee {
     bool isCurrentUser = false;
     Participation status = Participation::needsAction;
   };
   std::optional<std::string> title;
   bool isAllDay = false;
   Availability availability = Availability::busy;
-  std::optional<std::vector<Attendee>> attendees;
+  std::optional<std::vector<ShownAttendee>> attendees;
 };
 
 // One occurrence as the store presents it, in seconds since the epoch.

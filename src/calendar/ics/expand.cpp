@@ -13,8 +13,6 @@
 namespace quorvel::calendar::ics {
 namespace {
 
-constexpr double kFirstSecond = -62135596800.0;  // 0001-01-01T00:00:00Z
-constexpr double kEndSecond = 253402300800.0;    // 10000-01-01T00:00:00Z
 constexpr double kFourYears = 1461.0 * 86400.0;
 
 std::shared_ptr<const EventDetails> detailsOf(
@@ -26,7 +24,7 @@ std::shared_ptr<const EventDetails> detailsOf(
   if (event.attendees) {
     details->attendees.emplace();
     for (const Attendee& attendee : *event.attendees) {
-      details->attendees->push_back(EventDetails::Attendee{
+      details->attendees->push_back(EventDetails::ShownAttendee{
           userAddresses.contains(addressKey(attendee.address)), attendee.status});
     }
   }
@@ -317,8 +315,8 @@ class Expander {
 
 std::optional<Window> searchWindow(const Window& requested) {
   if (!(requested.start < requested.end)) return std::nullopt;
-  const double start = std::max(requested.start, kFirstSecond);
-  double end = std::min(requested.end, kEndSecond);
+  const double start = std::max(requested.start, static_cast<double>(kFirstSecond));
+  double end = std::min(requested.end, static_cast<double>(kEndSecond));
   if (!(start < end)) return std::nullopt;
   end = std::min(end, start + kFourYears);
   return Window{start, end};

@@ -237,14 +237,14 @@ class Reader {
   bool inCalendar_ = false;
   bool sawData_ = false;
   int events_ = 0;
-  // What the innermost component being read is, when it is one that matters.
-  WrittenEvent* event_ = nullptr;
   std::string timezoneId_;
   std::string timezoneKey_;  // the VTIMEZONE's lines
   std::vector<WrittenObservance> observances_;
   bool inTimezone_ = false;
   std::optional<WrittenObservance> observance_;
-  std::vector<std::shared_ptr<const Zone>> zones_;
+  // The zones the text's events point at; each event keeps them alive.
+  std::shared_ptr<std::vector<std::shared_ptr<const Zone>>> zones_ =
+      std::make_shared<std::vector<std::shared_ptr<const Zone>>>();
 };
 
 void Reader::read(std::string_view text) {
@@ -271,7 +271,6 @@ void Reader::read(std::string_view text) {
   while (!stack_.empty() && !result_.failure) close(false);
   if (!result_.failure) finish(topLevel_);
   if (!sawData_) result_.problems.emplace_back("holds no iCalendar data, skipped");
-  result_.zones = std::make_shared<std::vector<std::shared_ptr<const Zone>>>(std::move(zones_));
 }
 
 void Reader::begin(std::string_view name) {
@@ -284,9 +283,9 @@ void Reader::begin(std::string_view name) {
     calendar_ = Scope{};
   } else if (kind == Kind::event && inScope) {
     sawData_ = sawData_ || depth == 0;
+    // Events don't nest, so the one open is always the scope's last.
     scope().events.push_back(WrittenEvent{});
-    event_ = &scope().events.back();
-    event_->number = ++events_;
+    scope().events.back().number = ++events_;
   } else if (kind == Kind::timezone && inScope) {
     inTimezone_ = true;
     timezoneId_.clear();
@@ -317,8 +316,7 @@ void Reader::close(bool complete) {
   stack_.pop_back();
   switch (kind) {
     case Kind::event:
-      event_->complete = complete;
-      event_ = nullptr;
+      scope().events.back().complete = complete;
       break;
     case Kind::observance:
       if (complete) observances_.push_back(std::move(*observance_));
@@ -346,7 +344,7 @@ void Reader::property(const ContentLine& line) {
   if (stack_.empty()) return;
   switch (stack_.back().first) {
     case Kind::event:
-      eventProperty(line, *event_);
+      eventProperty(line, scope().events.back());
       break;
     case Kind::observance:
       timezoneKey_.append(line.text) += '\n';
@@ -490,12 +488,12 @@ void Reader::finish(Scope& scope) {
     const std::string& tzid = scope.tzids[i];
     if (const auto defined = scope.definedZones.find(tzid);
         defined != scope.definedZones.end() && defined->second) {
-      zones_.push_back(defined->second);
+      zones_->push_back(defined->second);
     } else {
-      zones_.push_back(std::make_shared<const SystemZoneOnDemand>(tzid, result_.lateFailure));
+      zones_->push_back(std::make_shared<const SystemZoneOnDemand>(tzid, result_.lateFailure));
       onDemand[i] = true;
     }
-    zones[i] = zones_.back().get();
+    zones[i] = zones_->back().get();
   }
   for (const WrittenEvent& written : scope.events) {
     if (auto event = eventOf(written, zones, onDemand)) result_.events.push_back(std::move(*event));
@@ -524,6 +522,7 @@ std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
 
   VEvent event;
   event.number = written.number;
+  event.zones = zones_;
   const auto valueOf = [&](const WrittenTime& time) {
     TimeValue value{time.wall, time.isDate, &localZone()};
     if (time.isDate) return value;

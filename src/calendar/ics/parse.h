@@ -17,8 +17,6 @@ struct ParsedCalendar {
   // One line for each thing that could not be used or had to be guessed,
   // without a trailing line feed.
   std::vector<std::string> problems;
-  // Keeps the time zones the events refer to alive for as long as they do.
-  std::shared_ptr<const std::vector<std::shared_ptr<const Zone>>> zones;
   // Set when a zone the text names couldn't be read for want of a resource
   // (descriptors, memory): the text can't be read as it is meant, and nothing
   // else of the result counts.

@@ -19,8 +19,6 @@ namespace {
 
 using Day = std::int64_t;  // days since 1970-01-01
 
-constexpr int kLastYear = 9999;
-
 Day dayOf(int year, int month, int day) {
   using namespace std::chrono;
   const year_month_day date{std::chrono::year{year},
@@ -124,7 +122,6 @@ RuleExpansion::RuleExpansion(const RecurrenceRule& rule, std::int64_t dtstartWal
                              std::int64_t fromWall, const Zone& zone, std::int64_t* sharedBudget)
     : rule_(rule),
       dtstartWall_(dtstartWall),
-      allDay_(allDay),
       zone_(zone),
       dtstart_(civilOf(dtstartWall)),
       sharedBudget_(sharedBudget) {

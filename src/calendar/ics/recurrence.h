@@ -86,7 +86,6 @@ class RuleExpansion {
 
   RecurrenceRule rule_;
   std::int64_t dtstartWall_;
-  bool allDay_;
   const Zone& zone_;
   CivilTime dtstart_;
   std::int64_t period_ = 0;            // index of the period being expanded

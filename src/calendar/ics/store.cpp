@@ -89,12 +89,12 @@ std::int64_t platformCode(Availability availability) {
 
 class IcsParticipant final : public Participant {
  public:
-  explicit IcsParticipant(const EventDetails::Attendee& attendee) : attendee_(attendee) {}
+  explicit IcsParticipant(const EventDetails::ShownAttendee& attendee) : attendee_(attendee) {}
   bool isCurrentUser() const override { return attendee_.isCurrentUser; }
   std::int64_t participantStatus() const override { return platformCode(attendee_.status); }
 
  private:
-  EventDetails::Attendee attendee_;
+  EventDetails::ShownAttendee attendee_;
 };
 
 class IcsEvent final : public Event {

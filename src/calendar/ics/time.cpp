@@ -32,7 +32,7 @@ class LocalZone final : public Zone {
 }  // namespace
 
 bool isValidCivil(const CivilTime& c) {
-  if (c.year < 1 || c.year > 9999) return false;
+  if (c.year < kFirstYear || c.year > kLastYear) return false;
   const year_month_day date{year{c.year}, month{static_cast<unsigned>(c.month)},
                             day{static_cast<unsigned>(c.day)}};
   return date.ok() && c.hour >= 0 && c.hour <= 23 && c.minute >= 0 && c.minute <= 59 &&

@@ -19,6 +19,14 @@ inline constexpr std::int64_t kSecondsPerDay = 86400;
 // time can rely on the bound.
 inline constexpr std::int64_t kMaxUtcOffset = 18 * 3600;
 
+// The years a time can have, as iCalendar writes them (four digits, no year
+// 0), and their bounds in seconds since the epoch: 0001-01-01T00:00:00 and the
+// second after 9999-12-31T23:59:59.
+inline constexpr int kFirstYear = 1;
+inline constexpr int kLastYear = 9999;
+inline constexpr std::int64_t kFirstSecond = -62135596800;
+inline constexpr std::int64_t kEndSecond = 253402300800;
+
 struct CivilTime {
   int year = 1970;
   int month = 1;  // 1..12

@@ -132,9 +132,7 @@ const DefinedZone::Year& DefinedZone::yearOf(int year) const {
 }
 
 std::int64_t DefinedZone::offsetAt(std::int64_t utcSeconds) const {
-  constexpr std::int64_t kFirst = -62135596800;  // 0001-01-01T00:00:00Z
-  constexpr std::int64_t kLast = 253402300799;   // 9999-12-31T23:59:59Z
-  const int year = civilOf(std::clamp(utcSeconds, kFirst, kLast)).year;
+  const int year = civilOf(std::clamp(utcSeconds, kFirstSecond, kEndSecond - 1)).year;
   const Year& entry = yearOf(year);
   const auto after =
       std::upper_bound(entry.changes.begin(), entry.changes.end(), utcSeconds,
