@@ -22,21 +22,6 @@ namespace {
 // Calendar files are small; one this large is not something to parse.
 constexpr off_t kMaxFileSize = off_t{64} << 20;
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 struct DirCloser {
   void operator()(DIR* listing) const { ::closedir(listing); }
 };
@@ -170,8 +155,6 @@ CalendarFolder::CalendarFolder(int fd, std::string entry, std::string path,
       entry_(std::move(entry)),
       path_(std::move(path)),
       userAddresses_(std::move(userAddresses)) {}
-
-CalendarFolder::~CalendarFolder() { ::close(fd_); }
 
 StorePlace CalendarFolder::placeOf(std::string_view name) const {
   if (entry_.empty()) return {std::string(name), {}};

@@ -5,6 +5,8 @@
 // nothing is allocated per file unless something is wrong with it.
 #pragma once
 
+#include <unistd.h>
+
 #include <compare>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "calendar/ics/problem.h"
@@ -26,6 +29,22 @@ namespace quorvel::calendar::ics {
 // it was asked for: then the store can't be read completely, which is not the
 // same as a bad file.
 bool isResourceError(int error);
+
+// Owns an open file descriptor (or -1), and closes it when it goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
 
 // A buffer a thread reads one file after another into.
 class ReadBuffer {
@@ -64,11 +83,8 @@ class CalendarFolder {
  public:
   CalendarFolder(int fd, std::string entry, std::string path,
                  std::shared_ptr<const Addresses> userAddresses);
-  ~CalendarFolder();
-  CalendarFolder(const CalendarFolder&) = delete;
-  CalendarFolder& operator=(const CalendarFolder&) = delete;
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   // The folder's entry in the store; empty for the store's own folder, whose
   // *.ics files are each a calendar of their own.
   const std::string& entry() const { return entry_; }
@@ -80,7 +96,7 @@ class CalendarFolder {
   StorePlace placeOf(std::string_view name) const;
 
  private:
-  int fd_;
+  FileDescriptor fd_;
   std::string entry_;
   std::string path_;
   std::shared_ptr<const Addresses> userAddresses_;

@@ -3,11 +3,8 @@
 #include <cctz/time_zone.h>
 #include <cctz/zone_info_source.h>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,12 +15,9 @@
 namespace quorvel::calendar::ics {
 namespace {
 
-// No real zoneinfo file comes near this.
-constexpr off_t kMaxZoneFileSize = off_t{1} << 20;
-
-// Why the last zone file this thread asked for couldn't be read: the errno,
-// or 0. Each thread has its own, so reading threads share nothing here.
-thread_local int lastZoneFileError = 0;
+// Why the last zone file this thread asked for couldn't be read. Each thread
+// has its own, so reading threads share nothing here.
+thread_local std::optional<Problem> lastZoneFileProblem;
 thread_local std::string lastZoneFilePath;
 
 std::string zoneFilePath(const std::string& name) {
@@ -37,23 +31,23 @@ std::string zoneFilePath(const std::string& name) {
 // A zoneinfo file's bytes, read at once, as CCTZ reads them.
 class ZoneBytes final : public cctz::ZoneInfoSource {
  public:
-  explicit ZoneBytes(std::string bytes) : bytes_(std::move(bytes)) {}
+  explicit ZoneBytes(ReadBuffer buffer) : buffer_(std::move(buffer)), rest_(buffer_.contents()) {}
 
   std::size_t Read(void* ptr, std::size_t size) override {
-    size = std::min(size, bytes_.size() - offset_);
-    std::memcpy(ptr, bytes_.data() + offset_, size);
-    offset_ += size;
+    size = std::min(size, rest_.size());
+    std::memcpy(ptr, rest_.data(), size);
+    rest_.remove_prefix(size);
     return size;
   }
   int Skip(std::size_t offset) override {
-    if (offset > bytes_.size() - offset_) return -1;
-    offset_ += offset;
+    if (offset > rest_.size()) return -1;
+    rest_.remove_prefix(offset);
     return 0;
   }
 
  private:
-  std::string bytes_;
-  std::size_t offset_ = 0;
+  ReadBuffer buffer_;
+  std::string_view rest_;
 };
 
 // Opens the zone files CCTZ asks for, and remembers why one couldn't be read.
@@ -61,38 +55,10 @@ std::unique_ptr<cctz::ZoneInfoSource> openZoneFile(
     const std::string& name,
     const std::function<std::unique_ptr<cctz::ZoneInfoSource>(const std::string&)>&) {
   lastZoneFilePath = zoneFilePath(name);
-  lastZoneFileError = 0;
-  const int fd = ::open(lastZoneFilePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    lastZoneFileError = errno;
-    return nullptr;
-  }
-  std::string bytes;
-  struct stat status {};
-  int error = 0;
-  if (::fstat(fd, &status) != 0) {
-    error = errno;
-  } else if (S_ISREG(status.st_mode) && status.st_size <= kMaxZoneFileSize) {
-    bytes.resize(static_cast<std::size_t>(status.st_size));
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-      const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) error = errno;
-      if (got <= 0) break;
-      filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-  } else {
-    ::close(fd);
-    return nullptr;  // a folder or a device: not a zone
-  }
-  ::close(fd);
-  if (error != 0) {
-    lastZoneFileError = error;
-    return nullptr;
-  }
-  return std::make_unique<ZoneBytes>(std::move(bytes));
+  ReadBuffer buffer;
+  lastZoneFileProblem = readFileAt(AT_FDCWD, lastZoneFilePath.c_str(), false, buffer);
+  if (lastZoneFileProblem) return nullptr;  // missing, a folder, or unreadable
+  return std::make_unique<ZoneBytes>(std::move(buffer));
 }
 
 class TzZone final : public Zone {
@@ -123,13 +89,13 @@ bool looksLikeZoneName(std::string_view name) {
 bool load(std::string_view name, SystemZoneLookup& result) {
   if (!looksLikeZoneName(name)) return false;
   cctz::time_zone zone;
-  lastZoneFileError = 0;
+  lastZoneFileProblem.reset();
   if (cctz::load_time_zone(std::string(name), &zone)) {
     result.zone = std::make_unique<TzZone>(zone);
     return true;
   }
-  if (lastZoneFileError != 0 && isResourceError(lastZoneFileError)) {
-    result.failure = lineAbout(lastZoneFilePath, std::strerror(lastZoneFileError));
+  if (lastZoneFileProblem && lastZoneFileProblem->incomplete) {
+    result.failure = lineAbout(lastZoneFilePath, lastZoneFileProblem->reason);
   }
   return false;
 }
