@@ -17,11 +17,8 @@ class ScopedTimeZone {
     ::tzset();
   }
   ~ScopedTimeZone() {
-    if (previous_) {
-      ::setenv("TZ", previous_->c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
+    ::setenv("TZ", previous_.value_or("").c_str(), 1);
+    if (!previous_) ::unsetenv("TZ");
     ::tzset();
   }
   ScopedTimeZone(const ScopedTimeZone&) = delete;
