@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,26 @@
 #include "support/temp_store.h"
 
 namespace quorvel::testing {
+
+// Sets TZ, the store's local zone, for the life of a scope.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) previous_ = old;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~ScopedTimeZone() {
+    ::setenv("TZ", previous_.value_or("").c_str(), 1);
+    if (!previous_) ::unsetenv("TZ");
+    ::tzset();
+  }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  std::optional<std::string> previous_;
+};
 
 // Seconds since the epoch of a UTC time written "2026-03-09 13:00[:05]", or
 // a date, or a year, alone.

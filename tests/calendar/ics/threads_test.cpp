@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "support/listing.h"
-#include "support/time_zone.h"
 
 namespace quorvel::calendar::ics {
 namespace {
@@ -21,18 +20,8 @@ using testing::calendarOf;
 TEST(IcsStoreThreads, ListEveryFileOnceAndTheSameAsOneThread) {
   const testing::ScopedTimeZone local("America/Chicago");
   const testing::TempStore store;
-  const char* zones[] = {"",
-                         ";TZID=Office",
-                         ";TZID=Mars/Olympus",
-                         ";TZID=W. Europe Standard Time",
-                         ";TZID=UTC",
-                         ";TZID=Asia/Tokyo",
-                         ";TZID=Australia/Lord_Howe",
-                         ";TZID=America/Sao_Paulo",
-                         ";TZID=Asia/Kolkata",
-                         ";TZID=Pacific/Chatham",
-                         ";TZID=America/St_Johns",
-                         ";TZID=Europe/Berlin"};
+  const char* zones[] = {"", ";TZID=Office", ";TZID=Mars/Olympus", ";TZID=W. Europe Standard Time",
+                         ";TZID=Pacific/Chatham"};
   const std::string office =
       "BEGIN:VTIMEZONE\nTZID:Office\nBEGIN:STANDARD\nDTSTART:19701101T020000\n"
       "RRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\nTZOFFSETFROM:-0400\nTZOFFSETTO:-0500\n"
