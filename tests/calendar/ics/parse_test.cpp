@@ -1,7 +1,5 @@
 // The reader of iCalendar text, on content lines as real files write them and
 // on what it can't use.
-#include "calendar/ics/parse.h"
-
 #include <gtest/gtest.h>
 
 #include <tuple>

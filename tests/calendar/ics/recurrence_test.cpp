@@ -1,8 +1,6 @@
 // Recurrence as the store lists it: every occurrence in the window an event
 // of its own. Expected times are worked out by hand from the calendar and the
 // zones' offsets, written as UTC.
-#include "calendar/ics/recurrence.h"
-
 #include <gtest/gtest.h>
 
 #include <tuple>

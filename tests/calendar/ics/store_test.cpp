@@ -7,10 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 #include "support/listing.h"
 

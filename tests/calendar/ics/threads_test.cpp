@@ -11,8 +11,9 @@ namespace {
 
 using testing::calendarOf;
 
-// A store of more files than many batches hold, of many zones (so that the
-// threads load zones of the tz database side by side), some of them broken:
+// A store of more files than many batches hold, in five kinds of zone
+// (floating, the file's own, an unknown one, a Windows name and one of the tz
+// database, so that threads load zones side by side), some of them broken:
 // every file's event is listed exactly once, and four threads give the same
 // events and the same lines, in the same order, as one. Under the thread
 // sanitizer this is the check that the reading threads share nothing

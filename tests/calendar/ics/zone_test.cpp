@@ -1,6 +1,4 @@
 // Time zones: the tz database's, a file's own VTIMEZONEs, and local time.
-#include "calendar/ics/zone.h"
-
 #include <gtest/gtest.h>
 
 #include "support/listing.h"
