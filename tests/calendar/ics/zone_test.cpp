@@ -15,10 +15,18 @@ std::string at(const std::string& start) {
 
 // A time in the gap of a daylight-saving change is read with the offset
 // before it, a repeated time as its first occurrence; a TZID that no zone has
-// is read as local time (Tokyo, UTC+9), with a line.
+// is read as local time (Tokyo, UTC+9), with a line. The file's own zone
+// "Late" is UTC+3 before its first onset (2030), and UTC+5 from an extra
+// onset (RDATE) in 2025.
 TEST(Zones, ReadTimesAsTheirZonesHaveThem) {
   const testing::ScopedTimeZone zone("Asia/Tokyo");
+  const std::string late =
+      "BEGIN:VTIMEZONE\nTZID:Late\nBEGIN:STANDARD\nDTSTART:20300101T000000\nTZOFFSETFROM:+0300\n"
+      "TZOFFSETTO:+0100\nEND:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:20400101T000000\n"
+      "RDATE:20250101T000000\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0500\nEND:DAYLIGHT\nEND:VTIMEZONE\n";
   const std::pair<std::string, std::string> cases[] = {
+      {";TZID=Late:20240302T100000", "2024-03-02 07:00"},
+      {";TZID=Late:20260302T100000", "2026-03-02 05:00"},
       {";TZID=America/New_York:20260308T023000", "2026-03-08 07:30"},
       {";TZID=America/New_York:20261101T013000", "2026-11-01 05:30"},
       // Past the last transition a zoneinfo file lists (2037), its closing
@@ -32,7 +40,7 @@ TEST(Zones, ReadTimesAsTheirZonesHaveThem) {
   };
   for (const auto& [start, shown] : cases) {
     const std::string day = shown.substr(0, 10);
-    const auto found = listingOf(calendarOf(at(start)), day, day + " 23:59:59");
+    const auto found = listingOf(calendarOf(late + at(start)), day, day + " 23:59:59");
     const std::size_t name = shown.find(' ', 11);
     EXPECT_EQ(found.events, std::vector<std::string>{shown.substr(0, name)}) << start;
     EXPECT_EQ(found.lines, name == std::string::npos
