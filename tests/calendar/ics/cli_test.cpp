@@ -55,17 +55,12 @@ TEST(IcsCli, TheStoreFolderDecidesAccess) {
       {[](const fs::path& root) { std::ofstream(root) << "not a folder"; }, "Not a directory"},
       {[](const fs::path& root) { fs::create_directory_symlink("calendars", root); },
        "Too many levels of symbolic links"},
-      {[](const fs::path& root) {
-         fs::create_directory(root);
-         fs::permissions(root, fs::perms::none);
-       },
-       "Permission denied"},
   };
   for (const auto& [make, reason] : cases) {
     const TempStore store;
     fs::remove(store.root());
     make(store.root());
-    const ProcessResult result = runTool(store, {"0", "1"}, StdoutMode::capture, true);
+    const ProcessResult result = runTool(store, {"0", "1"});
     EXPECT_EQ(result.status, reason.empty() ? 0 : 3) << reason;
     EXPECT_EQ(result.out, reason.empty() ? "[]" : "") << reason;
     EXPECT_EQ(result.err, reason.empty() ? ""
