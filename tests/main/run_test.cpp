@@ -1,122 +1,66 @@
 #include "main/run.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <thread>
+#include <clocale>
+#include <cmath>
 
-#include "main/exit_status.h"
-#include "main/output.h"
 #include "support/captured_run.h"
-#include "support/fake_platform.h"
 
 namespace quorvel {
 namespace {
 
-using testing::contentsOf;
 using testing::FakeCalendar;
-using testing::FakePlatform;
-using Captured = testing::CapturedRun;
+using testing::runCaptured;
 
-constexpr std::string_view kUsage = "usage: quorvel-calendar <startMs> <endMs>\n";
-
-Captured runWith(const std::vector<std::string>& args, FakeCalendar& calendar) {
-  return testing::runCaptured(args, calendar);
-}
-
-TEST(Run, RejectsBadArgumentsBeforeTouchingTheCalendar) {
-  const std::vector<std::string> cases[] = {
-      {"quorvel-calendar"},
-      {"quorvel-calendar", "0"},
-      {"quorvel-calendar", "0", "1", "2"},
-      {"quorvel-calendar", "abc", "1"},
-      {"quorvel-calendar", "0", "abc"},
-      {"/some/other/name", "x", "1"},  // the usage line never uses argv[0]
-  };
-  for (const auto& args : cases) {
-    FakeCalendar calendar;
-    const Captured result = runWith(args, calendar);
-    EXPECT_EQ(result.status, kExitUsage);
+// The two times take the C library's number forms, whole, in the "C" locale
+// whatever the process's; anything else gives the usage line before the
+// calendar is touched. The window goes on as divided, even reversed.
+TEST(Run, ReadsTwoTimesOrGivesTheUsageLine) {
+  std::setlocale(LC_ALL, "de_DE.UTF-8");  // a decimal comma, where the machine has it
+  FakeCalendar calendar;
+  EXPECT_EQ(runCaptured({"q", "12.5", "-0x1p3"}, calendar).out, "[]");
+  EXPECT_EQ(calendar.window, std::pair(0.0125, -0.008));
+  EXPECT_EQ(runCaptured({"q", "+1e3", "-Infinity"}, calendar).status, 0);
+  EXPECT_EQ(calendar.window, std::pair(1.0, -HUGE_VAL));
+  const std::vector<std::string> rejected[] = {{"q"},
+                                               {"q", "0", "1", "2"},
+                                               {"/other", "1abc", "1"},
+                                               {"q", "", "1"},
+                                               {"q", " 1", "2"},
+                                               {"q", "1", "2 "},
+                                               {"q", "1", "12,5"},
+                                               {"q", std::string("1\0", 2), "2"}};
+  for (const auto& args : rejected) {
+    FakeCalendar untouched;
+    const auto result = runCaptured(args, untouched);
+    EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, kUsage);
-    EXPECT_TRUE(calendar.calls.empty());
+    EXPECT_EQ(result.err, "usage: quorvel-calendar <startMs> <endMs>\n");
+    EXPECT_TRUE(untouched.requests.empty() && !untouched.window);
   }
+  std::setlocale(LC_ALL, "C");
 }
 
-TEST(Run, WritesExactlyAnEmptyArrayForNoEvents) {
+// What the store says about what it skipped goes to the run's error handle,
+// before the line of a failed read; a failed read writes no document.
+TEST(Run, PassesTheStoresLinesOnAndFailsAnIncompleteRead) {
   FakeCalendar calendar;
-  const Captured result = runWith({"q", "0", "86400000"}, calendar);
-  EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_EQ(result.out, "[]");
-  EXPECT_EQ(result.err, "");
-}
+  calendar.events.resize(1);
+  calendar.skipped = {"quorvel-calendar: a.ics: bad", "quorvel-calendar: b.ics: worse"};
+  const auto listed = runCaptured({"q", "0", "1"}, calendar);
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.out, R"([{"startsAt":0,"endsAt":0,"title":"Busy","isAllDay":false,)"
+                        R"("availability":"busy","participantStatus":"unknown"}])");
+  EXPECT_EQ(listed.err, "quorvel-calendar: a.ics: bad\nquorvel-calendar: b.ics: worse\n");
 
-TEST(Run, PassesTheWindowOnAsDividedEvenWhenReversed) {
-  FakeCalendar calendar;
-  runWith({"q", "12.5", "-0x1p3"}, calendar);
-  ASSERT_EQ(calendar.predicates.size(), 1u);
-  EXPECT_EQ(calendar.predicates[0].first, 12.5 / 1000.0);
-  EXPECT_EQ(calendar.predicates[0].second, -8 / 1000.0);
-}
-
-TEST(Run, KeepsThePlatformsOrderOfEvents) {
-  FakeCalendar calendar;
-  calendar.events.push_back({30, 40, "later", false, 0, std::nullopt});
-  calendar.events.push_back({10, 20, std::nullopt, true, 1, std::nullopt});
-  const Captured result = runWith({"q", "0", "1e5"}, calendar);
-  EXPECT_EQ(result.status, kExitSuccess);
-  EXPECT_EQ(result.out, R"([{"startsAt":30000,"endsAt":40000,"title":"later","isAllDay":false,)"
-                        R"("availability":"busy","participantStatus":"unknown"},)"
-                        R"({"startsAt":10000,"endsAt":20000,"title":"Busy","isAllDay":true,)"
-                        R"("availability":"free","participantStatus":"unknown"}])");
-  EXPECT_EQ(calendar.calls[0], "createStore");
-}
-
-TEST(Run, ReportsAnOutputThatCannotBeWritten) {
-  FakeCalendar calendar;
-  FakePlatform platform(calendar);
-  std::FILE* err = std::tmpfile();
-  // A descriptor open for reading only: every write to it fails.
-  const int readOnly = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(readOnly, 0);
-  const int status = run({"q", "0", "1"}, platform, {readOnly, fileno(err)});
-  ::close(readOnly);
-  EXPECT_EQ(status, kExitOutputFailed);
-  EXPECT_EQ(contentsOf(err), "quorvel-calendar: cannot write the events: Bad file descriptor\n");
-}
-
-// More than a pipe holds at once: the write has to go on after short writes.
-TEST(Run, AStoreThatCannotBeReadCompletelyWritesNoDocument) {
-  FakeCalendar calendar;
-  calendar.events.resize(2);
   calendar.fetchFailure = "/usr/share/zoneinfo/Asia/Tokyo: Too many open files";
-  const Captured result = runWith({"quorvel-calendar", "0", "1"}, calendar);
-  EXPECT_EQ(result.status, kExitIncomplete);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err,
-            "quorvel-calendar: the calendar could not be read completely: "
-            "/usr/share/zoneinfo/Asia/Tokyo: Too many open files\n");
-}
-
-TEST(WriteAll, DeliversEveryByteThroughAPipe) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const std::string payload(1 << 20, 'x');
-  std::string received;
-  std::thread reader([&] {
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;)
-      received.append(buffer, got);
-  });
-  EXPECT_EQ(writeAll(fds[1], payload), 0);
-  ::close(fds[1]);
-  reader.join();
-  ::close(fds[0]);
-  EXPECT_EQ(received, payload);
-  EXPECT_EQ(writeAll(-1, "x"), EBADF);
+  const auto failed = runCaptured({"q", "0", "1"}, calendar);
+  EXPECT_EQ(failed.status, 5);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_EQ(failed.err, listed.err +
+                            "quorvel-calendar: the calendar could not be read completely: "
+                            "/usr/share/zoneinfo/Asia/Tokyo: Too many open files\n");
 }
 
 }  // namespace

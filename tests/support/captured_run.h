@@ -17,21 +17,17 @@ struct CapturedRun {
   std::string err;
 };
 
-// Everything written to `file`, which is then closed.
-inline std::string contentsOf(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
-  std::fclose(file);
-  return text;
-}
-
 inline CapturedRun runCaptured(const std::vector<std::string>& args, FakeCalendar& calendar) {
   FakePlatform platform(calendar);
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int status = run(args, platform, {fileno(out), fileno(err)});
-  return {status, contentsOf(out), contentsOf(err)};
+  std::FILE* files[] = {std::tmpfile(), std::tmpfile()};
+  const int status = run(args, platform, {fileno(files[0]), fileno(files[1])});
+  std::string texts[2];
+  for (int i = 0; i < 2; ++i) {
+    std::rewind(files[i]);
+    for (int c; (c = std::fgetc(files[i])) != EOF;) texts[i].push_back(static_cast<char>(c));
+    std::fclose(files[i]);
+  }
+  return {status, texts[0], texts[1]};
 }
 
 }  // namespace quorvel::testing

@@ -1,12 +1,14 @@
 // A calendar platform the tests program: the events it holds, the system
-// version it reports and how it delivers the access decision; it records what
-// the run asked of it.
+// version it reports, how it delivers the access decision and what its fetch
+// says or fails with.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -41,73 +43,38 @@ struct FakeCalendar {
   // Lines the fetch reports about what it skipped.
   std::vector<std::string> skipped;
 
-  // What the run did, in order: "createStore", "requestFullAccess",
-  // "requestAccess(<type>)", "predicate", "fetch", and the event reads.
-  std::vector<std::string> calls;
-  std::vector<std::pair<double, double>> predicates;  // start and end, in seconds
+  // The access requests sent ("full" or "events"), and the window asked for.
+  std::vector<std::string> requests;
+  std::optional<std::pair<double, double>> window;
 };
 
-// Records each read in `calls`, so that tests can see what was read, in
-// which order.
-class Logged {
- protected:
-  explicit Logged(std::vector<std::string>& calls) : calls_(calls) {}
-  template <typename T>
-  T logged(const char* read, T value) const {
-    calls_.push_back(read);
-    return value;
-  }
-
- private:
-  std::vector<std::string>& calls_;
-};
-
-class FakeParticipant final : public calendar::Participant, Logged {
+class FakeEvent final : public calendar::Event {
  public:
-  FakeParticipant(FakeAttendee data, std::vector<std::string>& calls)
-      : Logged(calls), data_(data) {}
-  bool isCurrentUser() const override { return logged("isCurrentUser", data_.isCurrentUser); }
-  std::int64_t participantStatus() const override {
-    return logged("participantStatus", data_.status);
-  }
-
- private:
-  FakeAttendee data_;
-};
-
-class FakeEvent final : public calendar::Event, Logged {
- public:
-  FakeEvent(FakeEventData data, std::vector<std::string>& calls)
-      : Logged(calls), data_(std::move(data)), calls_(calls) {}
-
-  std::optional<calendar::Instant> startDate() const override {
-    return logged("startDate", instant(data_.start));
-  }
-  std::optional<calendar::Instant> endDate() const override {
-    return logged("endDate", instant(data_.end));
-  }
-  std::optional<std::string> title() const override { return logged("title", data_.title); }
-  bool isAllDay() const override { return logged("isAllDay", data_.isAllDay); }
-  std::int64_t availability() const override { return logged("availability", data_.availability); }
+  explicit FakeEvent(FakeEventData data) : data_(std::move(data)) {}
+  std::optional<calendar::Instant> startDate() const override { return instant(data_.start); }
+  std::optional<calendar::Instant> endDate() const override { return instant(data_.end); }
+  std::optional<std::string> title() const override { return data_.title; }
+  bool isAllDay() const override { return data_.isAllDay; }
+  std::int64_t availability() const override { return data_.availability; }
   std::optional<calendar::Participants> attendees() const override {
-    std::optional<calendar::Participants> participants;
-    if (data_.attendees) {
-      participants.emplace();
-      for (const FakeAttendee& attendee : *data_.attendees) {
-        participants->push_back(std::make_unique<FakeParticipant>(attendee, calls_));
-      }
-    }
-    return logged("attendees", std::move(participants));
+    struct Attendee final : calendar::Participant {
+      explicit Attendee(FakeAttendee data) : data(data) {}
+      bool isCurrentUser() const override { return data.isCurrentUser; }
+      std::int64_t participantStatus() const override { return data.status; }
+      FakeAttendee data;
+    };
+    if (!data_.attendees) return std::nullopt;
+    calendar::Participants participants;
+    for (const FakeAttendee& a : *data_.attendees)
+      participants.push_back(std::make_unique<Attendee>(a));
+    return participants;
   }
 
  private:
   static std::optional<calendar::Instant> instant(std::optional<double> seconds) {
-    if (!seconds) return std::nullopt;
-    return calendar::Instant{*seconds};
+    return seconds ? std::optional(calendar::Instant{*seconds}) : std::nullopt;
   }
-
   FakeEventData data_;
-  std::vector<std::string>& calls_;
 };
 
 class FakeStore final : public calendar::CalendarStore {
@@ -116,26 +83,24 @@ class FakeStore final : public calendar::CalendarStore {
       : calendar_(calendar), diagnostics_(std::move(diagnostics)) {}
 
   void requestFullAccessToEvents(calendar::AccessCompletion completion) override {
-    calendar_.calls.push_back("requestFullAccess");
+    calendar_.requests.push_back("full");
     calendar_.decide(std::move(completion));
   }
   void requestAccess(calendar::EntityType type, calendar::AccessCompletion completion) override {
-    calendar_.calls.push_back("requestAccess(" + std::to_string(static_cast<int>(type)) + ")");
+    calendar_.requests.push_back(type == calendar::EntityType::event ? "events" : "reminders");
     calendar_.decide(std::move(completion));
   }
   std::unique_ptr<calendar::Predicate> predicateForEvents(calendar::Instant start,
                                                           calendar::Instant end) override {
-    calendar_.calls.push_back("predicate");
-    calendar_.predicates.emplace_back(start.secondsSince1970, end.secondsSince1970);
+    calendar_.window.emplace(start.secondsSince1970, end.secondsSince1970);
     return std::make_unique<calendar::Predicate>();
   }
   calendar::Events eventsMatching(const calendar::Predicate&) override {
-    calendar_.calls.push_back("fetch");
     for (const std::string& line : calendar_.skipped) diagnostics_(line);
     if (calendar_.fetchFailure) throw calendar::IncompleteRead(*calendar_.fetchFailure);
     calendar::Events events;
     for (const FakeEventData& data : calendar_.events) {
-      events.push_back(std::make_unique<FakeEvent>(data, calendar_.calls));
+      events.push_back(std::make_unique<FakeEvent>(data));
     }
     return events;
   }
@@ -148,16 +113,12 @@ class FakeStore final : public calendar::CalendarStore {
 class FakePlatform final : public calendar::Platform {
  public:
   explicit FakePlatform(FakeCalendar& calendar) : calendar_(calendar) {}
-
   std::unique_ptr<calendar::CalendarStore> createStore(calendar::Diagnostics diagnostics) override {
-    calendar_.calls.push_back("createStore");
     return std::make_unique<FakeStore>(calendar_, std::move(diagnostics));
   }
   bool isOperatingSystemAtLeast(calendar::OperatingSystemVersion v) override {
     const auto& have = calendar_.systemVersion;
-    if (have.major != v.major) return have.major > v.major;
-    if (have.minor != v.minor) return have.minor > v.minor;
-    return have.patch >= v.patch;
+    return std::tie(have.major, have.minor, have.patch) >= std::tie(v.major, v.minor, v.patch);
   }
 
  private:

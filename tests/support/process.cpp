@@ -7,42 +7,19 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <stdexcept>
 
 extern char** environ;
 
 namespace quorvel::testing {
 namespace {
 
+// Everything written to `file`, which is then closed.
 std::string readAll(std::FILE* file) {
   std::string text;
   std::rewind(file);
-  char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    text.append(buffer, got);
-  }
+  for (int c; (c = std::fgetc(file)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(file);
   return text;
-}
-
-std::vector<std::string> childEnvironment(const std::map<std::string, std::string>& changes) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('='));
-    if (!changes.contains(name)) result.push_back(text);
-  }
-  for (const auto& [name, value] : changes) {
-    if (!value.empty()) result.push_back(name + "=" + value);
-  }
-  return result;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& texts) {
-  std::vector<char*> pointers;
-  for (std::string& text : texts) pointers.push_back(text.data());
-  pointers.push_back(nullptr);
-  return pointers;
 }
 
 }  // namespace
@@ -50,69 +27,67 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
 std::string toolPath() { return QUORVEL_TOOL_PATH; }
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
-  std::vector<std::string> args = argv;
-  std::vector<std::string> env = childEnvironment(options.environment);
-  std::vector<char*> argPointers = pointersTo(args);
-  std::vector<char*> envPointers = pointersTo(env);
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    if (!options.environment.contains(text.substr(0, text.find('=')))) env.push_back(text);
+  }
+  for (const auto& [name, value] : options.environment) {
+    if (!value.empty()) env.push_back(name + "=" + value);
+  }
+  std::vector<char*> args;
+  std::vector<char*> envs;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  for (std::string& entry : env) envs.push_back(entry.data());
+  args.push_back(nullptr);
+  envs.push_back(nullptr);
 
+  // The child gets these as its descriptors 1 and 2, and no others, writable
+  // even when it drops privileges.
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  if (out == nullptr || err == nullptr) throw std::runtime_error("no temporary files");
-  // The child gets these as its descriptors 1 and 2, and no others.
-  ::fcntl(fileno(out), F_SETFD, FD_CLOEXEC);
-  ::fcntl(fileno(err), F_SETFD, FD_CLOEXEC);
+  for (std::FILE* file : {out, err}) {
+    ::fcntl(fileno(file), F_SETFD, FD_CLOEXEC);
+    ::fchmod(fileno(file), 0666);
+  }
   int outFd = fileno(out);
   int pipeFds[2] = {-1, -1};
+  const bool slow = options.output == StdoutMode::slowNonBlockingPipe;
   if (options.output == StdoutMode::full) outFd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-  if (options.output == StdoutMode::brokenPipe) {
-    if (::pipe(pipeFds) != 0) throw std::runtime_error("no pipe");
-    ::fcntl(pipeFds[1], F_SETFD, FD_CLOEXEC);
-    ::close(pipeFds[0]);
+  if (slow || options.output == StdoutMode::brokenPipe) {
+    ::pipe2(pipeFds, O_CLOEXEC);
     outFd = pipeFds[1];
   }
-  if (options.output == StdoutMode::slowNonBlockingPipe) {
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
-    ::fcntl(pipeFds[1], F_SETPIPE_SZ, 4096);
-    ::fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
-    outFd = pipeFds[1];
+  if (options.output == StdoutMode::brokenPipe) ::close(pipeFds[0]);
+  if (slow) {
+    ::fcntl(outFd, F_SETPIPE_SZ, 4096);
+    ::fcntl(outFd, F_SETFL, O_NONBLOCK);
   }
-  // Make the child's view of the handles writable even for tests that drop
-  // privileges.
-  ::fchmod(fileno(out), 0666);
-  ::fchmod(fileno(err), 0666);
 
   const pid_t child = ::fork();
   if (child == 0) {
-    if (options.output == StdoutMode::closed) {
-      ::close(1);
-    } else {
-      ::dup2(outFd, 1);
-    }
+    if (options.output == StdoutMode::closed) ::close(1);
+    if (options.output != StdoutMode::closed) ::dup2(outFd, 1);
     ::dup2(fileno(err), 2);
     if (options.groupId >= 0) {
       ::setgroups(0, nullptr);
       if (::setgid(static_cast<gid_t>(options.groupId)) != 0) ::_exit(126);
     }
     if (options.userId >= 0 && ::setuid(static_cast<uid_t>(options.userId)) != 0) ::_exit(126);
-    ::execve(argPointers[0], argPointers.data(), envPointers.data());
+    ::execve(args[0], args.data(), envs.data());
     ::_exit(127);
   }
-  if (pipeFds[1] >= 0) ::close(pipeFds[1]);
-  if (options.output == StdoutMode::full) ::close(outFd);
+  if (outFd != fileno(out)) ::close(outFd);
 
   ProcessResult result;
-  if (options.output == StdoutMode::slowNonBlockingPipe) {
-    char byte = 0;
-    while (::read(pipeFds[0], &byte, 1) == 1) result.out.push_back(byte);
-    ::close(pipeFds[0]);
-  }
+  for (char byte = 0; slow && ::read(pipeFds[0], &byte, 1) == 1;) result.out.push_back(byte);
+  if (slow) ::close(pipeFds[0]);
   int waitStatus = 0;
   ::waitpid(child, &waitStatus, 0);
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
-  if (options.output != StdoutMode::slowNonBlockingPipe) result.out = readAll(out);
+  if (!slow) result.out = readAll(out);
+  if (slow) std::fclose(out);
   result.err = readAll(err);
-  std::fclose(out);
-  std::fclose(err);
   return result;
 }
 

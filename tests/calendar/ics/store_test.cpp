@@ -1,170 +1,151 @@
+// The store over iCalendar files, through its interface, in New York (UTC-5
+// in March 2026).
 #include "calendar/ics/store.h"
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "record/record.h"
-#include "support/temp_store.h"
-#include "support/time_zone.h"
+#include <cmath>
+#include <cstdlib>
+#include <tuple>
+
+#include "support/listing.h"
 
 namespace quorvel::calendar::ics {
 namespace {
 
 using testing::calendarOf;
 using testing::eventOf;
-using testing::ScopedTimeZone;
-using testing::TempStore;
-
-struct Query {
-  std::vector<EventRecord> records;
-  std::vector<std::string> diagnostics;
-};
-
-// Seconds of 2026-03-02T00:00:00Z, a Monday.
-constexpr double kMonday = 1772409600;
-
-Query query(const TempStore& store, double start, double end) {
-  Query result;
-  auto calendars = createIcsStore(
-      store.root(), [&](std::string_view line) { result.diagnostics.emplace_back(line); });
-  for (const auto& event :
-       calendars->eventsMatching(*calendars->predicateForEvents({start}, {end}))) {
-    result.records.push_back(buildRecord(*event));
-  }
-  return result;
-}
+using testing::listing;
+using Listed = std::vector<std::string>;
 
 class IcsStoreTest : public ::testing::Test {
  protected:
-  ScopedTimeZone zone_{"America/New_York"};
-  TempStore store_;
+  testing::ScopedTimeZone zone_{"America/New_York"};
+  testing::TempStore store_;
 };
 
-TEST_F(IcsStoreTest, MapsAvailabilityAndTheUsersOwnStatus) {
-  store_.write("addresses", "mailto:Other@Me.net\n\n");
+// Availability from X-MICROSOFT-CDO-BUSYSTATUS, else TRANSP; the answer of
+// the first attendee who is the user, by the addresses of the store's root
+// and of the calendar's folder.
+TEST_F(IcsStoreTest, MapsAvailabilityAndTheUsersOwnAnswer) {
+  store_.write("addresses", "\nmailto:Other@Me.net\n");
   store_.write("work/addresses", "  me@example.org\r\n");
-  const struct {
-    std::string properties;
-    std::string_view availability;
-    std::string_view status;
-  } cases[] = {
-      {"", "busy", "unknown"},
-      {"TRANSP:TRANSPARENT\n", "free", "unknown"},
-      {"TRANSP:OPAQUE\n", "busy", "unknown"},
-      {"TRANSP:OPAQUE\nX-MICROSOFT-CDO-BUSYSTATUS:FREE\n", "free", "unknown"},
-      {"TRANSP:TRANSPARENT\nX-MICROSOFT-CDO-BUSYSTATUS:BUSY\n", "busy", "unknown"},
-      {"X-MICROSOFT-CDO-BUSYSTATUS:TENTATIVE\n", "tentative", "unknown"},
-      {"X-MICROSOFT-CDO-BUSYSTATUS:OOF\n", "unavailable", "unknown"},
-      {"X-MICROSOFT-CDO-BUSYSTATUS:WORKINGELSEWHERE\n", "busy", "unknown"},
-      {"ATTENDEE;PARTSTAT=ACCEPTED:mailto:ME@example.org\n", "busy", "accepted"},
-      {"ATTENDEE:MAILTO:other@me.net\n", "busy", "pending"},
-      {"ATTENDEE;PARTSTAT=X-SOMETHING:mailto:me@example.org\n", "busy", "pending"},
-      {"ATTENDEE;PARTSTAT=DELEGATED:mailto:me@example.org\n", "busy", "unknown"},
-      {"ATTENDEE;PARTSTAT=IN-PROCESS:mailto:me@example.org\n", "busy", "unknown"},
-      {"ATTENDEE;PARTSTAT=needs-action:mailto:me@example.org\n", "busy", "pending"},
-      {"ATTENDEE;PARTSTAT=DECLINED:mailto:boss@example.org\n"
-       "ATTENDEE;PARTSTAT=TENTATIVE:mailto:me@example.org\n",
-       "busy", "tentative"},
-      {"ATTENDEE;PARTSTAT=ACCEPTED:mailto:someone@example.org\n", "busy", "unknown"},
+  const std::pair<std::string, std::string> cases[] = {
+      {"TRANSP:TRANSPARENT", " free"},
+      {"TRANSP:OPAQUE\nX-MICROSOFT-CDO-BUSYSTATUS:FREE", " free"},
+      {"X-MICROSOFT-CDO-BUSYSTATUS:tentative", " tentative"},
+      {"X-MICROSOFT-CDO-BUSYSTATUS:OOF", " unavailable"},
+      {"ATTENDEE;PARTSTAT=ACCEPTED:mailto:ME@example.org", " accepted"},
+      {"ATTENDEE:MAILTO:other@me.net", " pending"},
+      {"ATTENDEE;PARTSTAT=x-something:mailto:me@example.org", " pending"},
+      {"ATTENDEE;PARTSTAT=DELEGATED:mailto:me@example.org", ""},
+      {"ATTENDEE;PARTSTAT=ACCEPTED:mailto:someone@example.org", ""},
+      {"ATTENDEE;PARTSTAT=ACCEPTED:mailto:boss@example.org\n"
+       "ATTENDEE;PARTSTAT=DECLINED:mailto:me@example.org\n"
+       "ATTENDEE;PARTSTAT=ACCEPTED:mailto:other@me.net",
+       " declined"},
   };
-  for (const auto& c : cases) {
-    store_.write("work/event.ics",
-                 calendarOf(eventOf("DTSTART:20260302T150000Z\n" + c.properties)));
-    const Query result = query(store_, kMonday, kMonday + 86400);
-    ASSERT_EQ(result.records.size(), 1u) << c.properties;
-    EXPECT_EQ(result.records[0].availability, c.availability) << c.properties;
-    EXPECT_EQ(result.records[0].participantStatus, c.status) << c.properties;
-    EXPECT_TRUE(result.diagnostics.empty());
+  for (const auto& [properties, shown] : cases) {
+    store_.write("work/a.ics",
+                 calendarOf(eventOf("DTSTART:20260302T150000Z\n" + properties + "\n")));
+    const auto found = listing(store_, "2026-03-02", "2026-03-03");
+    EXPECT_EQ(found.events, Listed{"2026-03-02 15:00" + shown}) << properties;
+    EXPECT_EQ(found.lines, "");
   }
 }
 
-TEST_F(IcsStoreTest, WorksOutEndsFromDtendDurationOrDefaults) {
-  constexpr std::int64_t kStart = 1772463600000;  // 2026-03-02T15:00:00Z
-  // Local midnight in New York (UTC-5) and the presented end of a 1-day event.
-  constexpr std::int64_t kMidnight = 1772427600000;
-  const struct {
-    std::string properties;
-    std::int64_t start;
-    std::int64_t end;
-    bool allDay;
-  } cases[] = {
-      {"DTSTART:20260302T150000Z\nDTEND:20260302T160000Z\n", kStart, kStart + 3600000, false},
-      {"DTSTART:20260302T150000Z\nDURATION:PT1H30M\n", kStart, kStart + 5400000, false},
-      // A unit given twice makes no DURATION: the event is an instant.
-      {"DTSTART:20260302T150000Z\nDURATION:PT1H1H\n", kStart, kStart, false},
-      {"DTSTART:20260302T150000Z\n", kStart, kStart, false},
-      {"DTSTART:20260302T150000Z\nDTEND;TZID=Europe/Berlin:20260302T170000\n", kStart,
-       kStart + 3600000, false},
-      {"DTSTART:20260302T150000Z\nDTEND:20260302T140000Z\n", kStart, kStart, false},
-      {"DTSTART;VALUE=DATE:20260302\n", kMidnight, kMidnight + 86399000, true},
-      {"DTSTART;VALUE=DATE:20260302\nDTEND;VALUE=DATE:20260302\n", kMidnight, kMidnight + 86399000,
-       true},
-      {"DTSTART;VALUE=DATE:20260302\nDTEND;VALUE=DATE:20260304\n", kMidnight,
-       kMidnight + 2 * 86400000 - 1000, true},
-      {"DTSTART;VALUE=DATE:20260302\nDURATION:P3D\n", kMidnight, kMidnight + 3 * 86400000 - 1000,
-       true},
+// Ends come from DTEND, else DURATION, else the start (a day for an all-day
+// event, shown ending at 23:59:59). Local midnight of 2 March is 05:00Z.
+TEST_F(IcsStoreTest, WorksOutEnds) {
+  const std::pair<std::string, std::string> cases[] = {
+      {":20260302T150000Z\nDTEND:20260302T160000Z", "15:00 +1h"},
+      {":20260302T150000Z\nDURATION:+P1W", "15:00 +168h"},
+      {":20260302T150000Z\nDURATION:-PT1H", "15:00"},
+      {":20260302T150000Z\nDURATION:PT1H1H", "15:00"},
+      {":20260302T150000Z\nDTEND;TZID=Europe/Berlin:20260302T170000", "15:00 +1h"},
+      {":20260302T150000Z\nDTEND;VALUE=DATE:20260303", "15:00 +9h"},
+      {":20260302T150000Z\nDTEND:20260302T140000Z", "15:00"},
+      {";VALUE=DATE:20260302", "05:00 +23h59m59s all-day"},
+      {";VALUE=DATE:20260302\nDTEND;VALUE=DATE:20260302", "05:00 +23h59m59s all-day"},
+      {";VALUE=DATE:20260302\nDTEND;VALUE=DATE:20260304", "05:00 +47h59m59s all-day"},
+      {";VALUE=DATE:20260302\nDURATION:P3DT2H", "05:00 +71h59m59s all-day"},
+      {";VALUE=DATE:20260302\nDURATION:PT50H", "05:00 +47h59m59s all-day"},
   };
-  for (const auto& c : cases) {
-    store_.write("cal/event.ics", calendarOf(eventOf(c.properties)));
-    const Query result = query(store_, kMonday, kMonday + 86400);
-    ASSERT_EQ(result.records.size(), 1u) << c.properties;
-    EXPECT_EQ(result.records[0].startsAt, c.start) << c.properties;
-    EXPECT_EQ(result.records[0].endsAt, c.end) << c.properties;
-    EXPECT_EQ(result.records[0].isAllDay, c.allDay) << c.properties;
+  for (const auto& [properties, shown] : cases) {
+    store_.write("cal/a.ics", calendarOf(eventOf("DTSTART" + properties + "\n")));
+    EXPECT_EQ(listing(store_, "2026-03-02", "2026-03-03").events, Listed{"2026-03-02 " + shown})
+        << properties;
   }
 }
 
+// An event is listed when it starts before the window's end and ends after
+// its start; an instant when start <= it < end. An all-day event ends at the
+// midnight after the 23:59:59 it is shown ending at.
 TEST_F(IcsStoreTest, MatchesTheWindowByOverlap) {
-  constexpr double kTen = kMonday + 15 * 3600;  // 10:00 in New York
-  store_.write("cal/meeting.ics", calendarOf(eventOf("SUMMARY:meeting\nDTSTART:20260302T150000Z\n"
-                                                     "DTEND:20260302T160000Z\n")));
-  store_.write("cal/instant.ics",
-               calendarOf(eventOf("SUMMARY:instant\nDTSTART:20260302T150000Z\n")));
-  store_.write("cal/day.ics", calendarOf(eventOf("SUMMARY:day\nDTSTART;VALUE=DATE:20260301\n")));
-  const struct {
-    double start;
-    double end;
-    std::vector<std::string> titles;
-  } cases[] = {
-      {kTen - 60, kTen, {}},
-      {kTen, kTen + 1, {"instant", "meeting"}},
-      {kTen + 3599.999, kTen + 7200, {"meeting"}},
-      {kTen + 3600, kTen + 7200, {}},
-      {kTen + 1, kTen, {}},  // reversed
-      {kTen, kTen, {}},      // empty
-      // The all-day event of 1 March is shown ending at 23:59:59 but matched
-      // against the midnight that ends it (05:00Z on 2 March).
-      {kMonday + 5 * 3600 - 0.5, kMonday + 5 * 3600, {"day"}},
-      {kMonday + 5 * 3600, kMonday + 6 * 3600, {}},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> titles;
-    for (const EventRecord& record : query(store_, c.start, c.end).records) {
-      titles.push_back(record.title);
-    }
-    EXPECT_EQ(titles, c.titles) << c.start - kTen << " .. " << c.end - kTen;
+  store_.write("cal/meeting.ics", calendarOf(eventOf("DTSTART:20260302T150000Z\nDURATION:PT1H\n")));
+  store_.write("cal/instant.ics", calendarOf(eventOf("DTSTART:20260302T150000Z\n")));
+  store_.write("cal/day.ics", calendarOf(eventOf("DTSTART;VALUE=DATE:20260301\n")));
+  const double ten = testing::utc("2026-03-02 15:00");
+  const double m = -10 * 3600;  // the midnight that ends 1 March, from ten
+  const std::tuple<double, double, std::size_t> cases[] = {
+      {-60, 0, 0},         {0, 1, 2},     {3599.999, 7200, 1},
+      {3600, 7200, 0},     {1, 0, 0},     {0, 0, 0},
+      {m - 0.5, m, 1},     {m, m + 1, 0}, {-INFINITY, INFINITY, 0},
+      {-1e8, INFINITY, 3}, {NAN, 0, 0}};
+  for (const auto& [start, end, listed] : cases) {
+    EXPECT_EQ(listing(store_, ten + start, ten + end).events.size(), listed) << start << " " << end;
   }
 }
 
-TEST_F(IcsStoreTest, ListsCalendarsOfTheLayoutInAStableOrder) {
-  const std::string atNine = "DTSTART:20260302T140000Z\nDTEND:20260302T150000Z\n";
-  store_.write("b/one.ics", calendarOf(eventOf("SUMMARY:b-one\n" + atNine)));
-  store_.write("a/two.ics", calendarOf(eventOf("SUMMARY:a-two\n" + atNine) +
-                                       eventOf("SUMMARY:a-two-second\n" + atNine)));
-  store_.write("a/one.ics", calendarOf(eventOf("SUMMARY:a-one\n" + atNine)));
-  store_.write("root.ics", calendarOf(eventOf("SUMMARY:root\nDTSTART:20260302T130000Z\n"
-                                              "DTEND:20260302T160000Z\n")));
-  store_.write("a/longer.ics", calendarOf(eventOf("SUMMARY:longer\nDTSTART:20260302T140000Z\n"
-                                                  "DTEND:20260302T170000Z\n")));
-  store_.write(".hidden/x.ics", calendarOf(eventOf("SUMMARY:hidden\n" + atNine)));
-  store_.write("a/notes.txt", calendarOf(eventOf("SUMMARY:not-ics\n" + atNine)));
-  store_.write("a/displayname", "Work\n");
+// Each folder below the root is a calendar, each *.ics file in the root one
+// of its own; names starting with a dot are left alone. Events at the same
+// times are listed in the store's order. A folder's addresses are the user's
+// in that calendar only.
+TEST_F(IcsStoreTest, ReadsTheLayoutInAStableOrder) {
+  const std::string event = "BEGIN:VEVENT\nUID:x\nDTSTART:20260302T150000Z\nSUMMARY:";
+  const std::string attendees =
+      "\nATTENDEE;PARTSTAT=ACCEPTED:a@x\nATTENDEE;PARTSTAT=DECLINED:b@x\n"
+      "ATTENDEE;PARTSTAT=TENTATIVE:root@x\nEND:VEVENT\n";
+  store_.write("addresses", "root@x\n");
+  store_.write("b/addresses", "b@x\n");
+  store_.write("a/addresses", "a@x\n");
+  for (const char* path :
+       {"b/1.ics", "a/2.ics", "a/1.ics", "root.ics", ".hidden/x.ics", "a/notes.txt", "a/.x.ics"}) {
+    store_.write(path, calendarOf(event + path + attendees));
+  }
+  store_.write("a/3.ics", calendarOf(event + "a/3.ics\nDURATION:PT1H\nEND:VEVENT\n" + event +
+                                     "a/3.ics second\nEND:VEVENT\n"));
+  const auto found = listing(store_, "2026-03-02", "2026-03-03");
+  EXPECT_EQ(found.events,
+            (Listed{"2026-03-02 15:00 'a/1.ics' accepted", "2026-03-02 15:00 'a/2.ics' accepted",
+                    "2026-03-02 15:00 'a/3.ics second'", "2026-03-02 15:00 'b/1.ics' declined",
+                    "2026-03-02 15:00 'root.ics' tentative", "2026-03-02 15:00 +1h 'a/3.ics'"}));
+  EXPECT_EQ(found.lines, "");
+}
 
-  const Query result = query(store_, kMonday, kMonday + 86400);
-  std::vector<std::string> titles;
-  for (const EventRecord& record : result.records) titles.push_back(record.title);
-  EXPECT_EQ(titles, (std::vector<std::string>{"root", "a-one", "a-two", "a-two-second", "b-one",
-                                              "longer"}));
-  EXPECT_TRUE(result.diagnostics.empty());
+// `${XDG_DATA_HOME:-$HOME/.local/share}/calendars`, where an XDG_DATA_HOME
+// that is empty or relative is ignored, and so is a HOME that is absent or
+// relative: then the user's home in the password database counts.
+TEST(IcsStoreRoot, FollowsTheXdgRules) {
+  const std::string own = std::string(getpwuid(getuid())->pw_dir) + "/.local/share/calendars";
+  const std::string u = "/home/u/.local/share/calendars";
+  const std::tuple<const char*, const char*, std::string> cases[] = {
+      {"/data", "/home/u", "/data/calendars"},
+      {nullptr, "/home/u", u},
+      {"", "/home/u", u},
+      {"data", "/home/u", u},
+      {nullptr, nullptr, own},
+      {"", "home/u", own}};
+  for (const auto& [dataHome, home, root] : cases) {
+    for (const auto& [name, value] : {std::pair{"XDG_DATA_HOME", dataHome}, {"HOME", home}}) {
+      if (value != nullptr) ::setenv(name, value, 1);
+      if (value == nullptr) ::unsetenv(name);
+    }
+    EXPECT_EQ(defaultStoreRoot(), root) << (dataHome ? dataHome : "(unset)");
+  }
 }
 
 }  // namespace
