@@ -1,8 +1,8 @@
 #include "calendar/ics/eds/source.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -241,34 +241,35 @@ Reading readCalendars(const api::Functions& eds, const Window& window, const Lim
 
   const OwnedList sources(
       eds, eds.e_source_registry_list_enabled(registry.get(), api::kCalendarExtension));
-  std::vector<std::pair<Calendar, api::ESource*>> listed;
+  std::vector<std::pair<std::string, api::ESource*>> byUid;
   for (const api::GList* item = sources.get(); item != nullptr; item = item->next) {
     auto* source = static_cast<api::ESource*>(item->data);
-    Calendar calendar;
     const char* uid = eds.e_source_get_uid(source);
-    calendar.uid = uid != nullptr ? uid : "";
-    calendar.displayName = utf8(eds, eds.e_source_dup_display_name(source));
-    listed.emplace_back(std::move(calendar), source);
+    byUid.emplace_back(uid != nullptr ? uid : "", source);
   }
-  std::sort(listed.begin(), listed.end(),
-            [](const auto& a, const auto& b) { return a.first.uid < b.first.uid; });
+  std::sort(byUid.begin(), byUid.end());
+  std::vector<Calendar> calendars(byUid.size());
+  for (std::size_t i = 0; i < byUid.size(); ++i) {
+    calendars[i].uid = byUid[i].first;
+    calendars[i].displayName = utf8(eds, eds.e_source_dup_display_name(byUid[i].second));
+  }
 
   // Every calendar on a thread of its own, all cancelled at one deadline:
   // a calendar whose server never answers costs the limit, not the run.
   const std::string query = queryFor(window, userZoneName());
-  std::vector<std::optional<std::string>> failures(listed.size());
+  std::vector<std::optional<std::string>> failures(calendars.size());
   {
     const Owned<api::GCancellable> cancellable(eds.g_cancellable_new(), eds.g_object_unref);
     const Watchdog watchdog(eds, cancellable.get(), limits.calendar);
     std::vector<std::jthread> threads;  // joined before the watchdog goes
     try {
-      for (std::size_t i = 0; i < listed.size(); ++i) {
+      for (std::size_t i = 0; i < calendars.size(); ++i) {
         threads.emplace_back([&, i] {
           try {
-            readCalendar(eds, listed[i].second, query, cancellable.get(), limits.calendar,
-                         listed[i].first);
+            readCalendar(eds, byUid[i].second, query, cancellable.get(), limits.calendar,
+                         calendars[i]);
           } catch (const std::bad_alloc&) {
-            failures[i] = listed[i].first.subject() + ": out of memory";
+            failures[i] = calendars[i].subject() + ": out of memory";
           }
         });
       }
@@ -281,7 +282,7 @@ Reading readCalendars(const api::Functions& eds, const Window& window, const Lim
   for (const auto& failure : failures) {
     if (failure) throw IncompleteRead(*failure);
   }
-  for (auto& entry : listed) reading.calendars.push_back(std::move(entry.first));
+  reading.calendars = std::move(calendars);
   return reading;
 }
 

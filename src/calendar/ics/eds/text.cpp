@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <tuple>
 
 #include "calendar/ics/lines.h"
@@ -110,26 +111,27 @@ Component describe(std::string text) {
 
 std::vector<EventText> eventTexts(std::vector<Component> components,
                                   const std::map<std::string, std::string, std::less<>>& zones) {
-  std::sort(components.begin(), components.end(), [](const Component& a, const Component& b) {
-    return std::tie(a.uid, a.recurrenceId, a.text) < std::tie(b.uid, b.recurrenceId, b.text);
+  std::vector<const Component*> order;
+  order.reserve(components.size());
+  for (const Component& component : components) order.push_back(&component);
+  std::sort(order.begin(), order.end(), [](const Component* a, const Component* b) {
+    return std::tie(a->uid, a->recurrenceId, a->text) < std::tie(b->uid, b->recurrenceId, b->text);
   });
   std::vector<EventText> texts;
-  for (auto group = components.begin(); group != components.end();) {
-    const auto end = std::find_if(group, components.end(),
-                                  [&group](const Component& c) { return c.uid != group->uid; });
-    std::vector<std::string_view> tzids;
-    for (auto it = group; it != end; ++it)
-      tzids.insert(tzids.end(), it->tzids.begin(), it->tzids.end());
-    std::sort(tzids.begin(), tzids.end());
-    tzids.erase(std::unique(tzids.begin(), tzids.end()), tzids.end());
+  for (auto group = order.begin(); group != order.end();) {
+    const std::string& uid = (*group)->uid;
+    const auto end =
+        std::find_if(group, order.end(), [&uid](const Component* c) { return c->uid != uid; });
+    std::set<std::string_view> tzids;
+    for (auto it = group; it != end; ++it) tzids.insert((*it)->tzids.begin(), (*it)->tzids.end());
 
     std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//quorvel//EDS//EN\r\n";
     for (const std::string_view tzid : tzids) {
       if (const auto zone = zones.find(tzid); zone != zones.end()) appendLines(text, zone->second);
     }
-    for (auto it = group; it != end; ++it) appendLines(text, it->text);
+    for (auto it = group; it != end; ++it) appendLines(text, (*it)->text);
     text += "END:VCALENDAR\r\n";
-    texts.push_back({group->uid, std::move(text)});
+    texts.push_back({uid, std::move(text)});
     group = end;
   }
   return texts;
