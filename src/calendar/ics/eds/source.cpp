@@ -105,7 +105,8 @@ std::string waitedTooLong(std::chrono::milliseconds limit) {
   return std::string("no answer within ") + seconds + " s";
 }
 
-std::string utf8(const api::Functions& eds, char* text) {
+// A string that GLib handed over, freed once copied.
+std::string taken(const api::Functions& eds, char* text) {
   const Owned<char> owned(text, eds.g_free);
   return text != nullptr ? std::string(text) : std::string();
 }
@@ -120,19 +121,29 @@ std::vector<std::string> identityAddresses(const api::Functions& eds,
     auto* identity = static_cast<api::ESourceMailIdentity*>(eds.e_source_get_extension(
         static_cast<api::ESource*>(item->data), api::kMailIdentityExtension));
     if (identity == nullptr) continue;
-    const std::string address = utf8(eds, eds.e_source_mail_identity_dup_address(identity));
+    const std::string address = taken(eds, eds.e_source_mail_identity_dup_address(identity));
     if (!address.empty()) addresses.push_back(addressKey(address));
     if (api::GHashTable* aliases = eds.e_source_mail_identity_get_aliases_as_hash_table(identity)) {
+      // Keys are the addresses; nothing may be thrown through GLib's frames.
+      struct Found {
+        std::vector<std::string>& addresses;
+        bool outOfMemory = false;
+      } found{addresses};
       eds.g_hash_table_foreach(
           aliases,
-          [](void* key, void*, void* found) {
-            if (key != nullptr && *static_cast<const char*>(key) != '\0') {
-              static_cast<std::vector<std::string>*>(found)->push_back(
-                  addressKey(static_cast<const char*>(key)));
+          [](void* key, void*, void* into) {
+            auto& found = *static_cast<Found*>(into);
+            const auto* alias = static_cast<const char*>(key);
+            if (alias == nullptr || *alias == '\0' || found.outOfMemory) return;
+            try {
+              found.addresses.push_back(addressKey(alias));
+            } catch (const std::bad_alloc&) {
+              found.outOfMemory = true;
             }
           },
-          &addresses);
+          &found);
       eds.g_hash_table_unref(aliases);
+      if (found.outOfMemory) throw std::bad_alloc();
     }
   }
   return addresses;
@@ -164,7 +175,7 @@ void readCalendar(const api::Functions& eds, api::ESource* source, const std::st
   char* address = nullptr;
   if (eds.e_client_get_backend_property_sync(client.get(), api::kCalendarEmailAddress, &address,
                                              cancellable, error.out())) {
-    const std::string own = utf8(eds, address);
+    const std::string own = taken(eds, address);
     if (!own.empty()) calendar.addresses.push_back(addressKey(own));
   } else if (eds.g_cancellable_is_cancelled(cancellable)) {
     return failed("ask its address");
@@ -180,7 +191,7 @@ void readCalendar(const api::Functions& eds, api::ESource* source, const std::st
   {
     const OwnedList list(eds, found);
     for (const api::GSList* item = list.get(); item != nullptr; item = item->next) {
-      components.push_back(describe(utf8(
+      components.push_back(describe(taken(
           eds, eds.i_cal_component_as_ical_string(static_cast<api::ICalComponent*>(item->data)))));
     }
   }
@@ -205,15 +216,16 @@ void readCalendar(const api::Functions& eds, api::ESource* source, const std::st
       if (id == nullptr || tzid != id) continue;
       const Owned<api::ICalComponent> definition(eds.i_cal_timezone_get_component(zone),
                                                  eds.g_object_unref);
-      if (definition) zones[tzid] = utf8(eds, eds.i_cal_component_as_ical_string(definition.get()));
+      if (definition)
+        zones[tzid] = taken(eds, eds.i_cal_component_as_ical_string(definition.get()));
     }
   }
   calendar.events = eventTexts(std::move(components), zones);
 }
 
-}  // namespace
-
-Reading readCalendars(const api::Functions& eds, const Window& window, const Limits& limits) {
+// Everything readCalendars does, but for turning a thread that couldn't be
+// started into a failure to read.
+Reading readAll(const api::Functions& eds, const Window& window, const Limits& limits) {
   Reading reading;
   Error error(eds);
   api::ESourceRegistry* found = nullptr;
@@ -251,7 +263,7 @@ Reading readCalendars(const api::Functions& eds, const Window& window, const Lim
   std::vector<Calendar> calendars(byUid.size());
   for (std::size_t i = 0; i < byUid.size(); ++i) {
     calendars[i].uid = byUid[i].first;
-    calendars[i].displayName = utf8(eds, eds.e_source_dup_display_name(byUid[i].second));
+    calendars[i].displayName = taken(eds, eds.e_source_dup_display_name(byUid[i].second));
   }
 
   // Every calendar on a thread of its own, all cancelled at one deadline:
@@ -273,10 +285,9 @@ Reading readCalendars(const api::Functions& eds, const Window& window, const Lim
           }
         });
       }
-    } catch (const std::system_error& failure) {
-      eds.g_cancellable_cancel(cancellable.get());
-      throw IncompleteRead(std::string("Evolution Data Server: cannot start a thread: ") +
-                           failure.what());
+    } catch (const std::system_error&) {
+      eds.g_cancellable_cancel(cancellable.get());  // so that the started ones end at once
+      throw;
     }
   }
   for (const auto& failure : failures) {
@@ -284,6 +295,19 @@ Reading readCalendars(const api::Functions& eds, const Window& window, const Lim
   }
   reading.calendars = std::move(calendars);
   return reading;
+}
+
+}  // namespace
+
+Reading readCalendars(const api::Functions& eds, const Window& window, const Limits& limits) {
+  try {
+    return readAll(eds, window, limits);
+  } catch (const std::system_error& failure) {
+    // No thread to be had (for a watchdog, or for a calendar): some
+    // calendars would go unread.
+    throw IncompleteRead(std::string("Evolution Data Server: cannot start a thread: ") +
+                         failure.what());
+  }
 }
 
 }  // namespace quorvel::calendar::ics::eds
