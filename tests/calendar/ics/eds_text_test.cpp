@@ -1,4 +1,4 @@
-// The EDS back end's parts that need no EDS: whether EDS is asked at all, the
+// What the EDS back end does without EDS: whether EDS is asked at all, the
 // query a calendar is asked, and the iCalendar text its answer becomes.
 #include <gtest/gtest.h>
 

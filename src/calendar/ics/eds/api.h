@@ -1,4 +1,4 @@
-// The part of Evolution Data Server's client libraries (libecal,
+// The entry points of Evolution Data Server's client libraries (libecal,
 // libedataserver, libical-glib, GLib) that the store calls, declared here so
 // that building needs none of their headers: the library is loaded at run
 // time, and only on machines where it may be used (library.h).
