@@ -1,64 +1,22 @@
-// What the EDS back end does without EDS: whether EDS is asked at all, the
-// query a calendar is asked, and the iCalendar text its answer becomes.
+// What the EDS back end does without EDS: the query a calendar is asked, and
+// the iCalendar text its answer becomes.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
-#include "calendar/ics/eds/library.h"
 #include "calendar/ics/eds/text.h"
 #include "calendar/ics/expand.h"
 #include "calendar/ics/time.h"
-#include "support/temp_store.h"
 #include "support/time_zone.h"
 
 namespace quorvel::calendar::ics::eds {
 namespace {
 
 using testing::ScopedTimeZone;
-using testing::TempStore;
 
 // Seconds of 2026-06-01T00:00:00Z and 2026-06-08T00:00:00Z.
 constexpr double kJune1 = 1780272000;
 constexpr double kJune8 = 1780876800;
-
-TEST(EdsGate, AsksOnlyWithASessionBusAndAnEdsConfiguration) {
-  const TempStore folders;
-  const auto runtime = folders.dataHome() / "run";
-  const auto emptyRuntime = folders.dataHome() / "run-without-bus";
-  const auto config = folders.dataHome() / "config/evolution";
-  std::filesystem::create_directories(runtime);
-  std::filesystem::create_directories(emptyRuntime);
-  std::filesystem::create_directories(config);
-  std::ofstream(runtime / "bus") << "";
-  const std::string withBus = runtime.string();
-  const std::string withoutBus = emptyRuntime.string();
-  const std::string relativeWithBus = std::filesystem::relative(runtime).string();
-  const struct {
-    const char* busAddress;
-    const char* runtimeFolder;
-    std::filesystem::path configFolder;
-    bool asks;
-  } cases[] = {
-      {"unix:path=/run/user/1000/bus", nullptr, config, true},
-      {nullptr, withBus.c_str(), config, true},
-      {"", withBus.c_str(), config, true},
-      // No session bus: EDS can't be reached, and must not be started.
-      {nullptr, nullptr, config, false},
-      {"", "", config, false},
-      {nullptr, withoutBus.c_str(), config, false},
-      {nullptr, relativeWithBus.c_str(), config, false},
-      // A bus, but the user never used EDS.
-      {"unix:path=/run/user/1000/bus", withBus.c_str(), config / "missing", false},
-      {"unix:path=/run/user/1000/bus", withBus.c_str(), "", false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(mayAsk(c.busAddress, c.runtimeFolder, c.configFolder), c.asks)
-        << (c.busAddress ? c.busAddress : "(unset)") << " | "
-        << (c.runtimeFolder ? c.runtimeFolder : "(unset)") << " | " << c.configFolder;
-  }
-}
 
 TEST(EdsQuery, AsksForTheWindowWidenedByADayAndEveryRecurringEvent) {
   const struct {
@@ -94,24 +52,6 @@ TEST(EdsQuery, AsksForTheWindowWidenedByADayAndEveryRecurringEvent) {
        "\"99991231T235959Z\") \"UTC\") (has-recurrences?))"},
   };
   for (const auto& c : cases) EXPECT_EQ(queryFor(c.window, c.zone), c.query) << c.zone;
-}
-
-TEST(EdsQuery, NamesTheUsersZoneAsTheTzDatabaseDoes) {
-  const struct {
-    const char* tz;
-    const char* name;
-  } cases[] = {
-      {"Asia/Tokyo", "Asia/Tokyo"},
-      {":Europe/Berlin", "Europe/Berlin"},
-      {"/usr/share/zoneinfo/America/New_York", "America/New_York"},
-      {"", "UTC"},
-      {"CET-1CEST,M3.5.0,M10.5.0/3", ""},  // a POSIX rule names no zone
-      {"/etc/some file", ""},
-  };
-  for (const auto& c : cases) {
-    const ScopedTimeZone zone(c.tz);
-    EXPECT_EQ(userZoneName(), c.name) << c.tz;
-  }
 }
 
 TEST(EdsText, DescribesAComponentByItsOwnLines) {
