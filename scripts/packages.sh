@@ -18,3 +18,8 @@ ensure_packages() {
 
 # What building the tool needs.
 BUILD_PACKAGES=(cmake make g++ libcctz-dev nlohmann-json3-dev tzdata)
+
+# What the tests of GNOME's calendars need, and the tool doesn't: Evolution
+# Data Server's daemons and a session bus to run them on, and libecal's
+# headers to check the tool's declarations of its entry points against.
+EDS_TEST_PACKAGES=(evolution-data-server dbus libecal2.0-dev pkg-config)

@@ -37,6 +37,7 @@ Occurrence occurrenceAt(const VEvent& event, const Length& length, std::int64_t 
   const Zone& zone = *event.start.zone;
   Occurrence occurrence;
   occurrence.start = toUtc(zone, startWall);
+  occurrence.originalStart = occurrence.start;
   occurrence.coveredTo =
       std::max(occurrence.start, toUtc(zone, startWall + length.wall) + length.exact);
   // All-day events are shown ending a second before the midnight that ends

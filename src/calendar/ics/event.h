@@ -99,6 +99,8 @@ struct Occurrence {
   std::int64_t start = 0;
   std::int64_t end = 0;        // presented end: 23:59:59 of the last day for all-day events
   std::int64_t coveredTo = 0;  // the true end, used to match the window
+  // The start it was planned at: an override's RECURRENCE-ID, else its start.
+  std::int64_t originalStart = 0;
   // Of an event that repeats more often than daily; a run lists only so many.
   bool fine = false;
   std::size_t sequence = 0;  // place among its text's occurrences

@@ -180,6 +180,9 @@ class Expander {
     if (plainlyOutside(event)) return;
     Occurrence occurrence = occurrenceAt(event, lengthOf(event), event.start.wall, nullptr);
     if (overlaps(window_, occurrence.start, occurrence.coveredTo)) {
+      if (const auto& original = event.recurrenceId) {
+        occurrence.originalStart = toUtc(*original->zone, original->wall);
+      }
       occurrence.details = detailsFor(event);
       add(std::move(occurrence));
     }

@@ -185,15 +185,15 @@ std::optional<std::string> unreadableRoot(const fs::path& root) {
   }
 }
 
-void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBatch,
-               const std::function<void(StorePlace, std::string)>& onProblem) {
+Addresses walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBatch,
+                    const std::function<void(StorePlace, std::string)>& onProblem) {
   const std::string rootPath = root.string();
   FileDescriptor rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (rootFd.get() < 0) {
-    if (errno == ENOENT) return;  // absent, or a link to nothing
+    if (errno == ENOENT) return {};  // absent, or a link to nothing
     if (isResourceError(errno)) incomplete(rootPath, errno);
     onProblem({"", ""}, lineAbout(rootPath, std::strerror(errno)));
-    return;
+    return {};
   }
 
   const std::vector<std::string> rootList =
@@ -251,7 +251,7 @@ void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBat
   });
   if (error != 0) {
     onProblem({"", ""}, lineAbout(rootPath, std::strerror(error)));
-    return;
+    return *rootAddresses;
   }
 
   for (const std::string& name : folders) {
@@ -280,6 +280,7 @@ void walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBat
     if (listError != 0) onProblem({name, ""}, lineAbout(path, std::strerror(listError)));
   }
   batcher.flush();
+  return *rootAddresses;
 }
 
 }  // namespace quorvel::calendar::ics

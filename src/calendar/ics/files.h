@@ -126,9 +126,11 @@ inline constexpr std::size_t kBatchFiles = 128;
 // the order the system lists them: callers order by place. Nothing is kept
 // but the names of the calendar folders, so that a walk over any number of
 // files takes little memory. A folder that can't be listed for want of a
-// resource throws IncompleteRead.
-void walkStore(const std::filesystem::path& root, const std::function<void(FileBatch)>& onBatch,
-               const std::function<void(StorePlace, std::string)>& onProblem);
+// resource throws IncompleteRead. Returns the addresses of the store's own
+// `addresses` file, which count as the user's in every calendar.
+Addresses walkStore(const std::filesystem::path& root,
+                    const std::function<void(FileBatch)>& onBatch,
+                    const std::function<void(StorePlace, std::string)>& onProblem);
 
 // Why the store's root can't be read (it can't be opened or listed), or
 // nothing when it can, when it is absent, or when the system lacked a

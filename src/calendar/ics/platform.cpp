@@ -1,4 +1,5 @@
-// The Linux platform: the store over the user's iCalendar files.
+// The Linux platform: the store over the user's iCalendar files, and GNOME's
+// calendars through Evolution Data Server beside them.
 #include "calendar/calendar.h"
 #include "calendar/ics/store.h"
 
@@ -8,7 +9,8 @@ namespace {
 class LinuxPlatform final : public Platform {
  public:
   std::unique_ptr<CalendarStore> createStore(Diagnostics diagnostics) override {
-    return ics::createIcsStore(ics::defaultStoreRoot(), std::move(diagnostics));
+    return ics::createIcsStore(ics::defaultStoreRoot(), std::move(diagnostics), {},
+                               ics::defaultEvolutionConfig());
   }
 
   // There is no older access request to fall back to on Linux: report a

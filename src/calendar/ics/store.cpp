@@ -23,6 +23,13 @@
 // - Speed: files are read and parsed on every core.
 // - A file or event that can't be used is skipped with one line on stderr;
 //   everything else is still listed.
+// - GNOME's calendars: every calendar source that Evolution Data Server
+//   lists as enabled is read beside the files (eds/source.h), when a session
+//   bus and the user's EDS configuration say EDS may be asked, and merged
+//   with them under the same rules. Among events at the same times, the
+//   files come first, then EDS's calendars by source UID, each by event UID
+//   and then by the start an occurrence was planned at. A calendar EDS can't
+//   read in time is skipped with a line, like a file.
 #include "calendar/ics/store.h"
 
 #include <pthread.h>
@@ -35,6 +42,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <mutex>
 #include <new>
@@ -43,6 +51,8 @@
 #include <tuple>
 #include <unordered_set>
 
+#include "calendar/ics/eds/library.h"
+#include "calendar/ics/eds/source.h"
 #include "calendar/ics/event.h"
 #include "calendar/ics/expand.h"
 #include "calendar/ics/files.h"
@@ -133,13 +143,22 @@ class IcsPredicate final : public Predicate {
   const Window window;
 };
 
-// What one file gave, kept only when it gave something.
+// What one file, or one event (UID) of an EDS calendar, gave, kept only when
+// it gave something.
 struct FileOutcome {
+  // Where it sits: a file's place in the store, or for EDS (after every
+  // file) the calendar's source UID and the event's UID.
   StorePlace place;
   std::vector<Occurrence> occurrences;
   std::vector<std::string> lines;  // "path: problem"
   std::size_t fine = 0;            // occurrences of sub-daily series among them
+  bool fromEds = false;
 };
+
+// The store's order of outcomes: the files, then EDS's calendars.
+bool storeOrder(const FileOutcome& a, const FileOutcome& b) {
+  return std::tie(a.fromEds, a.place) < std::tie(b.fromEds, b.place);
+}
 
 // Keeps only the earliest kMaxFineOccurrencesPerRun occurrences of events
 // repeating more often than daily, across files (by start, end, then place);
@@ -162,7 +181,7 @@ bool keepEarliestFine(std::vector<FileOutcome>& outcomes) {
   if (fine.size() <= kMaxFineOccurrencesPerRun) return false;
   const auto earlier = [&outcomes](const Ref& a, const Ref& b) {
     if (a.start != b.start || a.end != b.end) return listedBefore(a.start, a.end, b.start, b.end);
-    if (a.file != b.file) return outcomes[a.file].place < outcomes[b.file].place;
+    if (a.file != b.file) return storeOrder(outcomes[a.file], outcomes[b.file]);
     return a.index < b.index;
   };
   const auto cut = fine.begin() + kMaxFineOccurrencesPerRun;
@@ -197,6 +216,22 @@ struct Gathered {
   ReadBuffer buffer;
 };
 
+// Keeps what one text gave.
+void keep(FileOutcome outcome, bool fineCut, Gathered& gathered) {
+  gathered.fineCut = gathered.fineCut || fineCut;
+  if (outcome.occurrences.empty() && outcome.lines.empty()) return;
+  for (const Occurrence& occurrence : outcome.occurrences) outcome.fine += occurrence.fine;
+  gathered.fine += outcome.fine;
+  gathered.kept.push_back(std::move(outcome));
+  // Trimmed as it grows, so that sub-daily series never hold much more
+  // than the run can list.
+  if (gathered.fine > 2 * kMaxFineOccurrencesPerRun) {
+    gathered.fineCut = keepEarliestFine(gathered.kept) || gathered.fineCut;
+    gathered.fine = 0;
+    for (const FileOutcome& kept : gathered.kept) gathered.fine += kept.fine;
+  }
+}
+
 void readFile(const FileBatch& batch, const FileBatch::File& file, const Window& window,
               Gathered& gathered) {
   const CalendarFolder& folder = *batch.folder;
@@ -216,27 +251,56 @@ void readFile(const FileBatch& batch, const FileBatch::File& file, const Window&
       gathered.failure = lineAbout(path(), *events.failure);
       return;
     }
-    gathered.fineCut = gathered.fineCut || events.fineCut;
-    if (events.occurrences.empty() && events.problems.empty()) return;
+    if (events.occurrences.empty() && events.problems.empty()) {
+      gathered.fineCut = gathered.fineCut || events.fineCut;
+      return;
+    }
     FileOutcome outcome{folder.placeOf(name), std::move(events.occurrences), {}, 0};
     for (const std::string& problem : events.problems) {
       outcome.lines.push_back(lineAbout(path(), problem));
     }
-    for (const Occurrence& occurrence : outcome.occurrences) outcome.fine += occurrence.fine;
-    gathered.fine += outcome.fine;
-    gathered.kept.push_back(std::move(outcome));
-    // Trimmed as it grows, so that sub-daily series never hold much more
-    // than the run can list.
-    if (gathered.fine > 2 * kMaxFineOccurrencesPerRun) {
-      gathered.fineCut = keepEarliestFine(gathered.kept) || gathered.fineCut;
-      gathered.fine = 0;
-      for (const FileOutcome& kept : gathered.kept) gathered.fine += kept.fine;
-    }
+    keep(std::move(outcome), events.fineCut, gathered);
   } catch (const std::bad_alloc&) {
     // Files are read on threads of their own: the failure goes back with
     // what was gathered, and the run fails rather than list less than there
     // is.
     gathered.failure = path() + ": out of memory";
+  }
+}
+
+// What EDS's calendars gave, each event's text read as a file is read: the
+// user's addresses are the store's, the mail identities' and the calendar's
+// own.
+void gatherEds(eds::Reading reading, const Window& window, const Addresses& storeAddresses,
+               Gathered& gathered) {
+  if (reading.problem) gathered.kept.push_back({{}, {}, {*reading.problem}, 0, true});
+  for (const eds::Calendar& calendar : reading.calendars) {
+    const std::string subject = calendar.subject();
+    if (calendar.problem) {
+      gathered.kept.push_back(
+          {{calendar.uid, ""}, {}, {lineAbout(subject, *calendar.problem)}, 0, true});
+      continue;
+    }
+    Addresses addresses = storeAddresses;
+    addresses.insert(reading.userAddresses.begin(), reading.userAddresses.end());
+    addresses.insert(calendar.addresses.begin(), calendar.addresses.end());
+    for (const eds::EventText& event : calendar.events) {
+      TextEvents events = eventsInText(event.text, window, addresses);
+      if (events.failure) {
+        gathered.failure = lineAbout(subject, *events.failure);
+        return;
+      }
+      // Occurrences at equal times list by the start they were planned at.
+      std::stable_sort(events.occurrences.begin(), events.occurrences.end(),
+                       [](const Occurrence& a, const Occurrence& b) {
+                         return a.originalStart < b.originalStart;
+                       });
+      FileOutcome outcome{{calendar.uid, event.uid}, std::move(events.occurrences), {}, 0, true};
+      for (const std::string& problem : events.problems) {
+        outcome.lines.push_back(lineAbout(subject + ", event " + event.uid, problem));
+      }
+      keep(std::move(outcome), events.fineCut, gathered);
+    }
   }
 }
 
@@ -291,8 +355,12 @@ class BatchQueue {
 
 class IcsStore final : public CalendarStore {
  public:
-  IcsStore(fs::path root, Diagnostics diagnostics, IcsStoreOptions options)
-      : root_(std::move(root)), diagnostics_(std::move(diagnostics)), options_(options) {}
+  IcsStore(fs::path root, Diagnostics diagnostics, IcsStoreOptions options,
+           fs::path evolutionConfig)
+      : root_(std::move(root)),
+        evolutionConfig_(std::move(evolutionConfig)),
+        diagnostics_(std::move(diagnostics)),
+        options_(options) {}
   ~IcsStore() override { joinDecider(); }
   IcsStore(const IcsStore&) = delete;
   IcsStore& operator=(const IcsStore&) = delete;
@@ -313,7 +381,15 @@ class IcsStore final : public CalendarStore {
         searchWindow(static_cast<const IcsPredicate&>(predicate).window);
     if (!window) return {};
 
-    std::vector<Gathered> gathered = readStore(*window);
+    // EDS's calendars are read on a thread of their own while the files
+    // are read here. Its library is loaded first, before any file is open.
+    std::future<eds::Reading> fromEds = startEds(*window);
+    Addresses storeAddresses;
+    std::vector<Gathered> gathered = readStore(*window, storeAddresses);
+    if (fromEds.valid()) {
+      gathered.emplace_back();
+      gatherEds(fromEds.get(), *window, storeAddresses, gathered.back());
+    }
     for (const Gathered& part : gathered) {
       if (part.failure) throw IncompleteRead(*part.failure);
     }
@@ -327,8 +403,7 @@ class IcsStore final : public CalendarStore {
     if (keepEarliestFine(kept)) fineCut = true;
     // In the store's order, so that the output doesn't depend on the order
     // the system lists folders in or on which thread read which file.
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const FileOutcome& a, const FileOutcome& b) { return a.place < b.place; });
+    std::stable_sort(kept.begin(), kept.end(), storeOrder);
 
     std::vector<Occurrence> found;
     for (FileOutcome& outcome : kept) {
@@ -352,10 +427,31 @@ class IcsStore final : public CalendarStore {
   }
 
  private:
+  // Starts reading EDS's calendars for the window, when EDS may be asked
+  // and its library is installed; else nothing.
+  std::future<eds::Reading> startEds(const Window& window) const {
+    if (evolutionConfig_.empty() || !eds::mayAsk(evolutionConfig_)) return {};
+    const eds::Library library = eds::loadLibrary();
+    if (library.functions == nullptr) {
+      if (library.problem.empty()) return {};  // not installed: the files alone
+      std::promise<eds::Reading> unusable;
+      unusable.set_value({{}, {}, library.problem});
+      return unusable.get_future();
+    }
+    try {
+      return std::async(std::launch::async, eds::readCalendars, std::cref(*library.functions),
+                        window, eds::Limits{});
+    } catch (const std::system_error& failure) {
+      throw IncompleteRead(std::string("cannot start a thread for Evolution Data Server: ") +
+                           failure.what());
+    }
+  }
+
   // One walk of the store feeds one pool of reading threads, the calling
   // thread among them once the walk is done. Threads start only when the
-  // store has more files than one batch.
-  std::vector<Gathered> readStore(const Window& window) const {
+  // store has more files than one batch. The addresses of the store's own
+  // `addresses` file go to `storeAddresses`.
+  std::vector<Gathered> readStore(const Window& window, Addresses& storeAddresses) const {
     const std::size_t threads = std::max(1u, options_.threads);
     std::vector<Gathered> gathered(threads);
     BatchQueue queue(2 * threads);
@@ -402,7 +498,7 @@ class IcsStore final : public CalendarStore {
     Gathered& own = gathered[0];
     std::size_t batches = 0;
     try {
-      walkStore(
+      storeAddresses = walkStore(
           root_,
           [&](FileBatch batch) {
             if (failed) return;
@@ -461,6 +557,7 @@ class IcsStore final : public CalendarStore {
   }
 
   const fs::path root_;
+  const fs::path evolutionConfig_;  // empty: EDS is not asked
   const Diagnostics diagnostics_;
   const IcsStoreOptions options_;
   AccessCompletion completion_;  // the decision's handler, for the deciding thread
@@ -470,23 +567,40 @@ class IcsStore final : public CalendarStore {
 
 }  // namespace
 
-fs::path defaultStoreRoot() {
+namespace {
+
+// The folder an XDG base directory variable names, else its default below
+// the home folder; empty when there is no home.
+fs::path baseFolder(const char* variable, const char* belowHome) {
   // Relative values are to be ignored, as the XDG base directory rules say.
-  const char* dataHome = std::getenv("XDG_DATA_HOME");
-  if (dataHome != nullptr && dataHome[0] == '/') return fs::path(dataHome) / "calendars";
+  const char* value = std::getenv(variable);
+  if (value != nullptr && value[0] == '/') return value;
   const char* home = std::getenv("HOME");
   if (home == nullptr || home[0] != '/') {
     const passwd* user = getpwuid(getuid());
     home = user != nullptr ? user->pw_dir : nullptr;
   }
   if (home == nullptr || home[0] != '/') return {};
-  return fs::path(home) / ".local/share/calendars";
+  return fs::path(home) / belowHome;
+}
+
+}  // namespace
+
+fs::path defaultStoreRoot() {
+  const fs::path data = baseFolder("XDG_DATA_HOME", ".local/share");
+  return data.empty() ? data : data / "calendars";
+}
+
+fs::path defaultEvolutionConfig() {
+  const fs::path config = baseFolder("XDG_CONFIG_HOME", ".config");
+  return config.empty() ? config : config / "evolution";
 }
 
 std::unique_ptr<CalendarStore> createIcsStore(fs::path root, Diagnostics diagnostics,
-                                              IcsStoreOptions options) {
+                                              IcsStoreOptions options, fs::path evolutionConfig) {
   if (options.threads == 0) options.threads = 1;
-  return std::make_unique<IcsStore>(std::move(root), std::move(diagnostics), options);
+  return std::make_unique<IcsStore>(std::move(root), std::move(diagnostics), options,
+                                    std::move(evolutionConfig));
 }
 
 }  // namespace quorvel::calendar::ics

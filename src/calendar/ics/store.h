@@ -16,12 +16,21 @@ namespace quorvel::calendar::ics {
 // `${XDG_DATA_HOME:-$HOME/.local/share}/calendars`.
 std::filesystem::path defaultStoreRoot();
 
+// `${XDG_CONFIG_HOME:-$HOME/.config}/evolution`, where Evolution Data Server
+// keeps the user's calendar sources.
+std::filesystem::path defaultEvolutionConfig();
+
 struct IcsStoreOptions {
   // Threads that read and parse files: at least one.
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
 };
 
+// The store over the files below `root`. With `evolutionConfig`, Evolution
+// Data Server's configuration folder, EDS's calendars are listed beside the
+// files whenever that folder and a session bus exist; without it, the files
+// alone.
 std::unique_ptr<CalendarStore> createIcsStore(std::filesystem::path root, Diagnostics diagnostics,
-                                              IcsStoreOptions options = {});
+                                              IcsStoreOptions options = {},
+                                              std::filesystem::path evolutionConfig = {});
 
 }  // namespace quorvel::calendar::ics

@@ -1,0 +1,449 @@
+// The built tool over GNOME's calendars: Evolution Data Server's own daemons
+// on a private session bus (dbus-run-session starts them by D-Bus activation
+// and ends them with the bus), with the user's home in a temporary folder.
+// Expected answers are worked out by hand from the events below, not taken
+// from EDS, whose own expansion gets some of them wrong.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "support/process.h"
+#include "support/temp_store.h"
+
+namespace quorvel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// 2026-06-01T00:00:00Z to 2026-06-08T00:00:00Z, in milliseconds.
+const std::vector<std::string> kWeek = {"1780272000000", "1780876800000"};
+
+// A user's home in a temporary folder: EDS's configuration and data, and a
+// store of iCalendar files.
+class Home {
+ public:
+  Home() {
+    fs::create_directories(runtime());
+    fs::permissions(runtime(), fs::perms::owner_all, fs::perm_options::replace);
+    fs::create_directories(sources());
+  }
+
+  const fs::path& base() const { return store_.dataHome(); }
+  fs::path runtime() const { return base() / "run"; }
+  fs::path config() const { return base() / "config"; }
+  fs::path sources() const { return config() / "evolution/sources"; }
+
+  // Writes `text` below the store of iCalendar files.
+  void writeFile(const std::string& relative, const std::string& text) const {
+    store_.write(relative, text);
+  }
+  // A source's key file; its name is the source's UID.
+  void addSource(const std::string& uid, const std::string& keyFile) const {
+    std::ofstream(sources() / (uid + ".source")) << keyFile;
+  }
+  // A calendar of EDS's local back end holding `ics`.
+  void addLocalCalendar(const std::string& uid, const std::string& name, const std::string& ics,
+                        bool enabled = true, bool selected = true) const {
+    addSource(uid, "[Data Source]\nDisplayName=" + name +
+                       "\nEnabled=" + (enabled ? "true" : "false") +
+                       "\nParent=local-stub\n\n[Calendar]\nBackendName=local\nSelected=" +
+                       (selected ? "true" : "false") + "\n");
+    writeCalendarData(uid, ics);
+  }
+  // The data of a calendar of the local back end (`system` is Personal).
+  void writeCalendarData(const std::string& uid, const std::string& ics) const {
+    const fs::path folder = base() / "evolution/calendar" / uid;
+    fs::create_directories(folder);
+    std::ofstream(folder / "calendar.ics", std::ios::binary) << ics;
+  }
+
+  // The environment of a session in this home, without a session bus.
+  std::map<std::string, std::string> environment(const std::string& zone) const {
+    return {{"HOME", base().string()},
+            {"XDG_CONFIG_HOME", config().string()},
+            {"XDG_DATA_HOME", base().string()},
+            {"XDG_CACHE_HOME", (base() / "cache").string()},
+            {"XDG_RUNTIME_DIR", runtime().string()},
+            {"GSETTINGS_BACKEND", "memory"},
+            {"DBUS_SESSION_BUS_ADDRESS", ""},
+            {"TZ", zone}};
+  }
+
+  // The tool in a session of its own, with a private bus and EDS's daemons.
+  ProcessResult runInSession(const std::string& zone,
+                             const std::vector<std::string>& busOptions = {}) const {
+    std::vector<std::string> argv = {QUORVEL_DBUS_RUN_SESSION};
+    argv.insert(argv.end(), busOptions.begin(), busOptions.end());
+    argv.insert(argv.end(), {"--", toolPath(), kWeek[0], kWeek[1]});
+    ProcessOptions options;
+    options.environment = environment(zone);
+    return runProcess(argv, options);
+  }
+
+ private:
+  TempStore store_;
+};
+
+// The tool's own lines on standard error; the bus and the daemons, which
+// share it, write lines of their own.
+std::vector<std::string> toolLines(const std::string& err) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < err.size()) {
+    const std::size_t end = std::min(err.find('\n', at), err.size());
+    std::string line = err.substr(at, end - at);
+    if (line.starts_with("quorvel-calendar:")) lines.push_back(std::move(line));
+    at = end + 1;
+  }
+  return lines;
+}
+
+// The document, which the tool writes before it exits (and so before the
+// daemons' lines at the end of the session).
+nlohmann::json documentOf(const ProcessResult& result) { return nlohmann::json::parse(result.out); }
+
+// A record as worked out by hand, times in UTC.
+struct Expected {
+  const char* start;  // "2026-06-02T09:00:00"
+  const char* end;
+  const char* title;
+  bool isAllDay;
+  const char* availability;
+  const char* status;
+};
+
+std::int64_t millisecondsOf(const char* utc) {
+  std::tm fields{};
+  EXPECT_NE(::strptime(utc, "%Y-%m-%dT%H:%M:%S", &fields), nullptr) << utc;
+  return static_cast<std::int64_t>(::timegm(&fields)) * 1000;
+}
+
+nlohmann::json recordsOf(const std::vector<Expected>& expected) {
+  nlohmann::json records = nlohmann::json::array();
+  for (const Expected& e : expected) {
+    records.push_back({{"startsAt", millisecondsOf(e.start)},
+                       {"endsAt", millisecondsOf(e.end)},
+                       {"title", e.title},
+                       {"isAllDay", e.isAllDay},
+                       {"availability", e.availability},
+                       {"participantStatus", e.status}});
+  }
+  return records;
+}
+
+std::string crlf(const std::string& text) {
+  std::string result;
+  for (const char c : text) {
+    if (c == '\n') result.push_back('\r');
+    result.push_back(c);
+  }
+  return result;
+}
+
+// Zones and events of every kind, around the week of 1 June 2026. Berlin
+// (Outlook's "W. Europe Standard Time") is UTC+2 in June, New York UTC-4,
+// "Office Time" UTC+5:30; floating times and dates are in the user's zone.
+// Kept in data/eds-work.ics, with line feeds for ends of lines.
+std::string work() {
+  std::ifstream file(QUORVEL_TEST_DATA_DIR "/eds-work.ics", std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(file), {}};
+  EXPECT_FALSE(text.empty()) << "no test calendar data";
+  return crlf(text);
+}
+
+// One event in a calendar of its own.
+std::string calendarWith(const std::string& uid, const std::string& summary,
+                         const std::string& start, const std::string& end) {
+  return calendarOf("BEGIN:VEVENT\nUID:" + uid + "\nSUMMARY:" + summary + "\nDTSTART:" + start +
+                    "\nDTEND:" + end + "\nEND:VEVENT\n");
+}
+
+class EdsCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(QUORVEL_DBUS_RUN_SESSION) ||
+        !fs::exists("/usr/share/dbus-1/services/org.gnome.evolution.dataserver.Sources5.service")) {
+      GTEST_SKIP() << "needs dbus-run-session and Evolution Data Server "
+                      "(Debian: dbus evolution-data-server)";
+    }
+  }
+};
+
+// Every enabled calendar (the built-in Personal one, a hidden one), merged
+// with the files; the user's addresses from a mail identity's address and
+// alias and from the store's `addresses` file. In Tokyo (UTC+9), where
+// floating times near the window's edges move across it.
+TEST_F(EdsCli, ListsEveryEnabledCalendarWithTheFilesAsWorkedOutByHand) {
+  const Home home;
+  home.addLocalCalendar("work", "Work", work());
+  home.writeCalendarData(
+      "system", calendarWith("dentist@test", "Dentist", "20260602T050000Z", "20260602T060000Z"));
+  home.addLocalCalendar(
+      "quiet", "Quiet",
+      calendarWith("quiet@test", "Quiet time", "20260602T050000Z", "20260602T060000Z"), true,
+      false);
+  home.addLocalCalendar(
+      "old", "Old", calendarWith("old@test", "Hidden away", "20260602T070000Z", "20260602T080000Z"),
+      false);
+  home.addSource("me",
+                 "[Data Source]\nDisplayName=Me\nEnabled=true\n\n[Mail Identity]\n"
+                 "Address=me@example.com\nAliases=Alias <Alias@Example.net>, "
+                 "other@example.net\nName=Me\n");
+  home.writeFile("addresses", "files-me@example.org\n");
+  home.writeFile("home/gym.ics",
+                 calendarWith("gym@test", "Gym", "20260604T120000Z", "20260604T133000Z"));
+
+  const ProcessResult result = home.runInSession("Asia/Tokyo");
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(toolLines(result.err), std::vector<std::string>{});
+  // Not listed: the series' slots of 1 June (moved to 2 June), 3 June
+  // (excluded) and 5 June (moved out to 12 June); "Late call" (31 May,
+  // 23:00Z) and "Evening call" (31 May, 11:00Z); "Before", which ends as
+  // the window starts; "After", which starts as it ends; the disabled
+  // calendar's event. Equal times: the file first, then EDS's calendars by
+  // source UID ("quiet" before "system"), then by the planned start.
+  const nlohmann::json expected = recordsOf({
+      {"2026-05-29T15:00:00", "2026-06-01T14:59:59", "Trip", true, "unavailable", "unknown"},
+      {"2026-06-01T00:00:00", "2026-06-01T00:00:00", "At start", false, "busy", "unknown"},
+      {"2026-06-02T02:00:00", "2026-06-02T03:00:00", "Focus (from Monday)", false, "busy",
+       "unknown"},
+      {"2026-06-02T02:00:00", "2026-06-02T03:00:00", "Focus", false, "busy", "unknown"},
+      {"2026-06-02T05:00:00", "2026-06-02T06:00:00", "Quiet time", false, "busy", "unknown"},
+      {"2026-06-02T05:00:00", "2026-06-02T06:00:00", "Dentist", false, "busy", "unknown"},
+      {"2026-06-02T09:00:00", "2026-06-02T09:15:00", "Standup (moved within)", false, "busy",
+       "unknown"},
+      {"2026-06-02T13:00:00", "2026-06-02T14:00:00", "Flight", false, "unavailable", "unknown"},
+      {"2026-06-02T15:00:00", "2026-06-03T14:59:59", "Holiday", true, "free", "unknown"},
+      {"2026-06-03T01:00:00", "2026-06-03T02:00:00", "Planning", false, "busy", "tentative"},
+      {"2026-06-03T02:00:00", "2026-06-03T03:00:00", "Focus", false, "busy", "unknown"},
+      {"2026-06-03T09:30:00", "2026-06-03T10:30:00", "Review, plan; decide – café", false, "busy",
+       "unknown"},
+      {"2026-06-04T01:00:00", "2026-06-04T02:00:00", "Retro", false, "busy", "accepted"},
+      {"2026-06-04T08:00:00", "2026-06-04T08:15:00", "Standup", false, "busy", "unknown"},
+      {"2026-06-04T12:00:00", "2026-06-04T13:30:00", "Gym", false, "busy", "unknown"},
+      {"2026-06-04T12:00:00", "2026-06-04T13:30:00", "Workshop", false, "busy", "unknown"},
+      {"2026-06-05T01:00:00", "2026-06-05T02:00:00", "Offsite", false, "busy", "declined"},
+      {"2026-06-05T12:00:00", "2026-06-05T13:00:00", "Busy", false, "busy", "unknown"},
+      {"2026-06-05T14:00:00", "2026-06-05T15:00:00", "Busy", false, "busy", "unknown"},
+      {"2026-06-06T08:00:00", "2026-06-06T08:15:00", "Standup (moved in)", false, "busy",
+       "unknown"},
+      {"2026-06-07T20:00:00", "2026-06-07T20:30:00", "Early call", false, "busy", "unknown"},
+      {"2026-06-07T23:00:00", "2026-06-08T01:00:00", "Across end", false, "busy", "unknown"},
+  });
+  const nlohmann::json listed = documentOf(result);
+  EXPECT_EQ(listed.size(), expected.size());
+  for (std::size_t i = 0; i < std::max(listed.size(), expected.size()); ++i) {
+    EXPECT_EQ(i < listed.size() ? listed[i] : nullptr, i < expected.size() ? expected[i] : nullptr)
+        << "record " << i;
+  }
+}
+
+// The same events in EDS and in a file give the same records, but for the
+// empty title, which EDS's parser drops (it reads as none: "Busy"). In Los
+// Angeles (UTC-7), where "Evening call" (31 May, 20:00) falls in the window.
+TEST_F(EdsCli, GivesTheRecordsThatTheSameEventsGiveAsAFile) {
+  const Home inEds;
+  inEds.addLocalCalendar("work", "Work", work());
+  inEds.writeFile("addresses", "me@example.com\nalias@example.net\nfiles-me@example.org\n");
+  const ProcessResult fromEds = inEds.runInSession("America/Los_Angeles");
+  ASSERT_EQ(fromEds.status, 0) << fromEds.err;
+  EXPECT_EQ(toolLines(fromEds.err), std::vector<std::string>{});
+
+  const Home inFiles;
+  inFiles.writeFile("addresses", "me@example.com\nalias@example.net\nfiles-me@example.org\n");
+  inFiles.writeFile("work/work.ics", work());
+  ProcessOptions options;
+  options.environment = inFiles.environment("America/Los_Angeles");
+  const ProcessResult fromFiles = runProcess({toolPath(), kWeek[0], kWeek[1]}, options);
+  ASSERT_EQ(fromFiles.status, 0) << fromFiles.err;
+  EXPECT_EQ(fromFiles.err, "");
+
+  // Events at equal times may come in another order: among them, files keep
+  // their order in the file, EDS's events are ordered by UID.
+  const auto sorted = [](nlohmann::json records) {
+    std::sort(records.begin(), records.end(), [](const nlohmann::json& a, const nlohmann::json& b) {
+      return std::tie(a["startsAt"], a["endsAt"], a["title"]) <
+             std::tie(b["startsAt"], b["endsAt"], b["title"]);
+    });
+    return records;
+  };
+  const nlohmann::json eds = sorted(documentOf(fromEds));
+  const nlohmann::json files = sorted(documentOf(fromFiles));
+  ASSERT_EQ(eds.size(), files.size());
+  int emptyTitles = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    nlohmann::json expected = files[i];
+    if (expected["title"] == "") {
+      ++emptyTitles;
+      expected["title"] = "Busy";
+    }
+    EXPECT_EQ(eds[i], expected) << "record " << i;
+  }
+  EXPECT_EQ(emptyTitles, 1);
+  const auto titled = [&eds](const char* title) {
+    return std::count_if(eds.begin(), eds.end(),
+                         [title](const nlohmann::json& r) { return r["title"] == title; });
+  };
+  EXPECT_EQ(titled("Evening call"), 1);
+  EXPECT_EQ(titled("Early call"), 0);
+}
+
+// A TCP port that takes connections into its queue and never answers.
+class SilentServer {
+ public:
+  SilentServer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      ADD_FAILURE() << "no listening socket";
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentServer() { ::close(fd_); }
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+// A CalDAV calendar whose server never answers holds EDS's connection for
+// about 90 s; the tool skips it with one line at its deadline and lists the
+// rest.
+TEST_F(EdsCli, SkipsACalendarWhoseServerNeverAnswersAndListsTheRest) {
+  const SilentServer server;
+  const Home home;
+  home.addLocalCalendar("work", "Work",
+                        calendarWith("one@test", "One", "20260602T100000Z", "20260602T110000Z"));
+  home.addSource("remote",
+                 "[Data Source]\nDisplayName=Remote\nEnabled=true\n"
+                 "Parent=caldav-stub\n\n[Calendar]\nBackendName=caldav\n\n"
+                 "[Authentication]\nHost=127.0.0.1\nPort=" +
+                     std::to_string(server.port()) +
+                     "\nUser=me\nMethod=none\n\n[Security]\nMethod=none\n\n"
+                     "[WebDAV Backend]\nResourcePath=/calendars/me/\n"
+                     "EmailAddress=me@example.com\n");
+  const auto started = std::chrono::steady_clock::now();
+  const ProcessResult result = home.runInSession("UTC");
+  const auto took = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(toolLines(result.err),
+            std::vector<std::string>{
+                "quorvel-calendar: Remote (EDS remote): no answer within 2 s, skipped"});
+  EXPECT_EQ(
+      documentOf(result),
+      recordsOf({{"2026-06-02T10:00:00", "2026-06-02T11:00:00", "One", false, "busy", "unknown"}}));
+  EXPECT_LT(took, std::chrono::seconds(45));
+}
+
+// EDS is asked only with a session bus and an EDS configuration, and its
+// library is loaded only then (the loader's log shows it). Without a bus to
+// reach, or without EDS on it, the files alone are listed, without a line.
+TEST_F(EdsCli, AsksEdsOnlyWithASessionBusAndListsTheFilesAloneWithoutIt) {
+  const Home home;
+  home.writeFile("home/gym.ics",
+                 calendarWith("gym@test", "Gym", "20260604T120000Z", "20260604T133000Z"));
+  const nlohmann::json gym =
+      recordsOf({{"2026-06-04T12:00:00", "2026-06-04T13:30:00", "Gym", false, "busy", "unknown"}});
+  const std::string missingBus = "unix:path=" + (home.base() / "no-bus").string();
+  const fs::path noConfig = home.base() / "elsewhere";
+  const fs::path noServices = home.base() / "no-services";
+  fs::create_directories(noServices);
+  std::ofstream(home.base() / "bus.conf")
+      << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+         "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>"
+         "<type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+         "<servicedir>"
+      << noServices.string()
+      << "</servicedir><policy context=\"default\"><allow send_destination=\"*\" "
+         "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+         "</busconfig>\n";
+
+  const struct {
+    const char* what;
+    std::map<std::string, std::string> changes;
+    bool inSessionWithoutEds;
+    bool loads;
+  } cases[] = {
+      {"no bus", {}, false, false},
+      {"a bus, but no EDS configuration",
+       {{"DBUS_SESSION_BUS_ADDRESS", missingBus}, {"XDG_CONFIG_HOME", noConfig.string()}},
+       false,
+       false},
+      {"a bus address that leads nowhere", {{"DBUS_SESSION_BUS_ADDRESS", missingBus}}, false, true},
+      {"a bus socket in XDG_RUNTIME_DIR that isn't one",
+       {{"XDG_RUNTIME_DIR", "bus-file"}},
+       false,
+       true},
+      {"the default configuration folder",
+       {{"DBUS_SESSION_BUS_ADDRESS", missingBus}, {"XDG_CONFIG_HOME", ""}},
+       false,
+       true},
+      {"a bus without EDS", {}, true, true},
+  };
+  fs::create_directories(home.base() / ".config/evolution");
+  const fs::path busFile = home.base() / "run-with-bus-file";
+  fs::create_directories(busFile);
+  std::ofstream(busFile / "bus") << "";
+
+  for (const auto& c : cases) {
+    ProcessOptions options;
+    options.environment = home.environment("UTC");
+    options.environment["LD_DEBUG"] = "files";
+    for (const auto& [name, value] : c.changes) {
+      options.environment[name] = value == "bus-file" ? busFile.string() : value;
+    }
+    std::vector<std::string> argv = {toolPath(), kWeek[0], kWeek[1]};
+    if (c.inSessionWithoutEds) {
+      argv.insert(argv.begin(), {QUORVEL_DBUS_RUN_SESSION,
+                                 "--config-file=" + (home.base() / "bus.conf").string(), "--"});
+    }
+    const ProcessResult result = runProcess(argv, options);
+    ASSERT_EQ(result.status, 0) << c.what << "\n" << result.err.substr(0, 2000);
+    EXPECT_EQ(documentOf(result), gym) << c.what;
+    EXPECT_EQ(toolLines(result.err), std::vector<std::string>{}) << c.what;
+    EXPECT_EQ(result.err.find("file=libecal-2.0.so.2") != std::string::npos, c.loads) << c.what;
+  }
+}
+
+// A library that can't be loaded for want of descriptors leaves EDS's
+// calendars unread: the run fails rather than pass the files for the whole.
+TEST_F(EdsCli, FailsWhenTheLibraryCantBeLoadedForWantOfDescriptors) {
+  const Home home;
+  home.writeFile("home/gym.ics",
+                 calendarWith("gym@test", "Gym", "20260604T120000Z", "20260604T133000Z"));
+  ProcessOptions options;
+  options.environment = home.environment("UTC");
+  options.environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (home.base() / "bus").string();
+  options.environment["LD_PRELOAD"] = QUORVEL_FILE_LIMIT_LIBRARY;
+  options.environment["QUORVEL_TEST_FILE_LIMIT"] = "3";  // standard input, output and error
+  const ProcessResult result = runProcess({toolPath(), kWeek[0], kWeek[1]}, options);
+  EXPECT_EQ(result.status, 5);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "quorvel-calendar: the calendar could not be read completely: libecal-2.0.so.2: "
+            "cannot open shared object file: Too many open files\n");
+}
+
+}  // namespace
+}  // namespace quorvel::testing
