@@ -27,8 +27,7 @@ class ScopedTimeZone {
     ::tzset();
   }
   ~ScopedTimeZone() {
-    ::setenv("TZ", previous_.value_or("").c_str(), 1);
-    if (!previous_) ::unsetenv("TZ");
+    previous_ ? ::setenv("TZ", previous_->c_str(), 1) : ::unsetenv("TZ");
     ::tzset();
   }
   ScopedTimeZone(const ScopedTimeZone&) = delete;
@@ -77,13 +76,11 @@ struct Listing {
 inline Listing listing(const TempStore& store, double from, double to, unsigned threads = 1) {
   Listing result;
   const std::string prefix = "quorvel-calendar: " + store.root().string() + "/";
-  auto calendars = calendar::ics::createIcsStore(store.root(),
-                                                 [&](std::string_view line) {
-                                                   if (line.starts_with(prefix))
-                                                     line.remove_prefix(prefix.size());
-                                                   result.lines.append(line) += '\n';
-                                                 },
-                                                 {threads});
+  const auto said = [&](std::string_view line) {
+    if (line.starts_with(prefix)) line.remove_prefix(prefix.size());
+    result.lines.append(line) += '\n';
+  };
+  auto calendars = calendar::ics::createIcsStore(store.root(), said, {threads});
   const auto window = calendars->predicateForEvents({from}, {to});
   for (const auto& event : calendars->eventsMatching(*window)) {
     result.events.push_back(described(buildRecord(*event)));

@@ -59,7 +59,7 @@ TEST(ParseCalendar, SaysWhatItCouldNotUse) {
   const std::tuple<std::string, std::size_t, std::string> cases[] = {
       {event(start + "DTEND:2026\r\nRECURRENCE-ID:x\r\nRRULE:FREQ=DAILY;COUNT=2;count=3\r\n"
                      "RRULE:FREQ=MONTHLY;BYDAY=-54MO\r\nRRULE:FREQ=DAILY;INTERVAL=0\r\n"
-                     "RRULE:FREQ=DAILY;RSCALE=HEBREW\r\nRRULE:BYDAY=MO\r\nRDATE:x\r\n"
+                     "RRULE:FREQ=DAILY;RSCALE=HEBREW\r\nRRULE:FREQ=DAILY;UNTIL=2026\r\nRDATE:x\r\n"
                      "RRULE:FREQ=DAILY;BYMONTHDAY=-31;COUNT=1\r\nEXDATE:20260303T100000Z,2026\r\n"),
        1,
        "event 1 has an invalid end (DTEND), ignored\nevent 1 has an invalid RECURRENCE-ID, "
