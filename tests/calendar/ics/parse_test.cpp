@@ -72,11 +72,11 @@ TEST(ParseCalendar, SaysWhatItCouldNotUse) {
       {event("DTSTART;VALUE=DATE:20260302\r\nRRULE:FREQ=HOURLY\r\n"), 1,
        rule + "it repeats more often than daily on an all-day event, ignored\n"},
       // A leap second is the next minute's first.
-      {event("DTSTART:20260229T100000Z\r\n") + event("SUMMARY:x\r\n") +
-           event("DTSTART:20260301T235960Z\r\n"),
+      {event("DTSTART:20260229T100000Z\r\n") + event("DTSTART:00000101T100000Z\r\n") +
+           event("SUMMARY:x\r\n") + event("DTSTART:20260301T235960Z\r\n"),
        1,
-       "event 1 has an invalid start (DTSTART), skipped\nevent 2 has no start (DTSTART), "
-       "skipped\n"},
+       "event 1 has an invalid start (DTSTART), skipped\nevent 2 has an invalid start "
+       "(DTSTART), skipped\nevent 3 has no start (DTSTART), skipped\n"},
       {deep, 0, "nests components more than 64 deep, skipped\n"},
       {"BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\n" + start, 0,
        "ends inside a component (no END line)\n"
