@@ -114,8 +114,9 @@ class Dump {
       zone = "local";
     } else {
       zone = "unlisted";
-      if (parsed_.zones) {
-        const auto& zones = *parsed_.zones;
+      // Every event of a text shares one list of zones.
+      if (!parsed_.events.empty() && parsed_.events.front().zones) {
+        const auto& zones = *parsed_.events.front().zones;
         for (std::size_t i = 0; i < zones.size(); ++i) {
           if (zones[i].get() == value.zone) zone = "zone " + std::to_string(i);
         }
@@ -166,12 +167,12 @@ class Dump {
     if (event.end) time("end", *event.end);
     if (event.duration) duration("duration", *event.duration);
     if (event.title) field("title", *event.title);
-    number("availability", event.availability);
+    number("availability", static_cast<int>(event.availability));
     if (event.attendees) {
       field("attendees", "");
       for (const Attendee& attendee : *event.attendees) {
         field("attendee", attendee.address);
-        number("attendee.status", attendee.status);
+        number("attendee.status", static_cast<int>(attendee.status));
       }
     }
     field("uid", event.uid);
