@@ -14,6 +14,11 @@ namespace {
 using testing::FakeAttendee;
 using testing::FakeCalendar;
 
+// Names of availability and answers (codes outside the tables are
+// notSupported and unknown, never truncated); times as whole milliseconds,
+// truncated toward zero, saturated from exactly 2^63 ms, none or not a number
+// as 0; "Busy" for no title; the answer of the first attendee who is the user
+// only; bytes of a title that aren't UTF-8 as U+FFFD.
 TEST(Record, WritesEachEventAsTheHostReadsIt) {
   using Attendees = std::vector<FakeAttendee>;
   FakeCalendar calendar;
