@@ -5,8 +5,11 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "calendar/ics/files.h"
 #include "calendar/ics/problem.h"
@@ -19,6 +22,9 @@ namespace {
 // has its own, so reading threads share nothing here.
 thread_local std::optional<Problem> lastZoneFileProblem;
 thread_local std::string lastZoneFilePath;
+// Bytes this thread has already read and hands to CCTZ for the zone it is
+// loading, instead of CCTZ asking for the file again.
+thread_local std::optional<std::string_view> handedZoneBytes;
 
 std::string zoneFilePath(const std::string& name) {
   const char* dir = std::getenv("TZDIR");
@@ -28,9 +34,10 @@ std::string zoneFilePath(const std::string& name) {
   return path;
 }
 
-// A zoneinfo file's bytes, read at once, as CCTZ reads them.
+// A zoneinfo file's bytes, as CCTZ reads them.
 class ZoneBytes final : public cctz::ZoneInfoSource {
  public:
+  explicit ZoneBytes(std::string_view bytes) : rest_(bytes) {}
   explicit ZoneBytes(ReadBuffer buffer) : buffer_(std::move(buffer)), rest_(buffer_.contents()) {}
 
   std::size_t Read(void* ptr, std::size_t size) override {
@@ -54,6 +61,7 @@ class ZoneBytes final : public cctz::ZoneInfoSource {
 std::unique_ptr<cctz::ZoneInfoSource> openZoneFile(
     const std::string& name,
     const std::function<std::unique_ptr<cctz::ZoneInfoSource>(const std::string&)>&) {
+  if (handedZoneBytes) return std::make_unique<ZoneBytes>(*handedZoneBytes);
   lastZoneFilePath = zoneFilePath(name);
   ReadBuffer buffer;
   lastZoneFileProblem = readFileAt(AT_FDCWD, lastZoneFilePath.c_str(), false, buffer);
@@ -61,16 +69,104 @@ std::unique_ptr<cctz::ZoneInfoSource> openZoneFile(
   return std::make_unique<ZoneBytes>(std::move(buffer));
 }
 
+// Loads a zone from bytes this thread holds; false when CCTZ can't read them.
+bool loadFromBytes(const std::string& name, std::string_view bytes, cctz::time_zone& zone) {
+  handedZoneBytes = bytes;
+  const bool loaded = cctz::load_time_zone(name, &zone);
+  handedZoneBytes.reset();
+  return loaded;
+}
+
+// Where a zoneinfo file of version 2 or later lists its last change, and
+// where its closing rule (a POSIX TZ string for the times after it) starts.
+struct ListedChanges {
+  std::int64_t lastChange = 0;  // seconds since the epoch
+  std::size_t ruleAt = 0;       // the newline before the rule
+};
+
+std::uint64_t bigEndian(std::string_view bytes, std::size_t at, std::size_t size) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < size; ++i)
+    value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+// Reads the two headers of the file's layout (RFC 8536); nullopt for any
+// other form, for a file with leap seconds, and for one with no change
+// listed or no closing rule.
+std::optional<ListedChanges> listedChanges(std::string_view bytes) {
+  constexpr std::size_t kHeader = 44;
+  // The end of the data block whose header starts at `at`, `timeSize`
+  // being the size of its times; 0 when the file is too short.
+  const auto blockEnd = [&](std::size_t at, std::uint64_t timeSize, std::uint64_t leapSize,
+                            std::uint64_t& times, std::uint64_t& leaps) -> std::uint64_t {
+    if (bytes.size() - at < kHeader || bytes.substr(at, 4) != "TZif" || bytes[at + 4] < '2') {
+      return 0;
+    }
+    const auto count = [&](int field) { return bigEndian(bytes, at + 20 + 4 * field, 4); };
+    times = count(3);
+    leaps = count(2);
+    const std::uint64_t end = at + kHeader + times * (timeSize + 1) + count(4) * 6 + count(5) +
+                              leaps * leapSize + count(1) + count(0);
+    return end <= bytes.size() ? end : 0;
+  };
+  std::uint64_t times = 0;
+  std::uint64_t leaps = 0;
+  const std::uint64_t second = blockEnd(0, 4, 8, times, leaps);
+  if (second == 0) return std::nullopt;
+  const std::uint64_t end = blockEnd(second, 8, 12, times, leaps);
+  if (end == 0 || leaps != 0 || times == 0) return std::nullopt;
+  // The rule stands between two newlines after the data.
+  if (bytes.size() - end < 3 || bytes[end] != '\n' || bytes.back() != '\n') return std::nullopt;
+  const auto last =
+      static_cast<std::int64_t>(bigEndian(bytes, second + kHeader + (times - 1) * 8, 8));
+  return ListedChanges{last, static_cast<std::size_t>(end)};
+}
+
+std::int64_t offsetIn(const cctz::time_zone& zone, std::int64_t utcSeconds) {
+  const auto lookup = zone.lookup(cctz::time_point<cctz::seconds>(cctz::seconds(utcSeconds)));
+  return std::clamp<std::int64_t>(lookup.offset, -kMaxUtcOffset, kMaxUtcOffset);
+}
+
 class TzZone final : public Zone {
  public:
   explicit TzZone(cctz::time_zone zone) : zone_(zone) {}
   std::int64_t offsetAt(std::int64_t utcSeconds) const override {
-    const auto lookup = zone_.lookup(cctz::time_point<cctz::seconds>(cctz::seconds(utcSeconds)));
-    return std::clamp<std::int64_t>(lookup.offset, -kMaxUtcOffset, kMaxUtcOffset);
+    return offsetIn(zone_, utcSeconds);
   }
 
  private:
   cctz::time_zone zone_;
+};
+
+// A zone whose file lists its changes up to `lastChange` (the tzdata of most
+// systems lists them to 2037), loaded without the closing rule that CCTZ
+// would otherwise unfold into 400 more years of changes when it loads the
+// zone (0.3 to 0.8 ms a zone). Before the last listed change both agree; the
+// whole zone is loaded, from the bytes kept, only if a later time is asked
+// for. Used by one thread, as the zones of KnownZones are.
+class ListedTzZone final : public Zone {
+ public:
+  ListedTzZone(cctz::time_zone listed, std::int64_t lastChange, std::string name, ReadBuffer file)
+      : listed_(listed), lastChange_(lastChange), name_(std::move(name)), file_(std::move(file)) {}
+
+  std::int64_t offsetAt(std::int64_t utcSeconds) const override {
+    if (utcSeconds < lastChange_) return offsetIn(listed_, utcSeconds);
+    if (!whole_) {
+      cctz::time_zone whole;
+      // CCTZ read the file once already; should it refuse the rule, the
+      // last listed offset goes on, as in a file without one.
+      whole_ = loadFromBytes(name_, file_.contents(), whole) ? whole : listed_;
+    }
+    return offsetIn(*whole_, utcSeconds);
+  }
+
+ private:
+  cctz::time_zone listed_;
+  std::int64_t lastChange_;
+  std::string name_;
+  ReadBuffer file_;
+  mutable std::optional<cctz::time_zone> whole_;
 };
 
 // Only names made of the characters of tz database names become paths: no
@@ -88,9 +184,30 @@ bool looksLikeZoneName(std::string_view name) {
 // read (then `failure` says why when a resource was wanting).
 bool load(std::string_view name, SystemZoneLookup& result) {
   if (!looksLikeZoneName(name)) return false;
+  const std::string zoneName(name);
+  ReadBuffer file;
+  const std::optional<Problem> problem =
+      readFileAt(AT_FDCWD, zoneFilePath(zoneName).c_str(), false, file);
+  if (problem && problem->incomplete) {
+    result.failure = lineAbout(zoneFilePath(zoneName), problem->reason);
+    return false;
+  }
   cctz::time_zone zone;
+  if (!problem) {
+    if (const auto listed = listedChanges(file.contents())) {
+      // The same bytes with an empty rule.
+      std::string cut(file.contents().substr(0, listed->ruleAt + 1));
+      cut += '\n';
+      if (loadFromBytes("listed:" + zoneName, cut, zone)) {
+        result.zone =
+            std::make_unique<ListedTzZone>(zone, listed->lastChange, zoneName, std::move(file));
+        return true;
+      }
+    }
+  }
+  // Any other name CCTZ knows ("UTC" needs no file), and files of other forms.
   lastZoneFileProblem.reset();
-  if (cctz::load_time_zone(std::string(name), &zone)) {
+  if (cctz::load_time_zone(zoneName, &zone)) {
     result.zone = std::make_unique<TzZone>(zone);
     return true;
   }

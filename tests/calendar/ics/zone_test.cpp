@@ -52,7 +52,8 @@ TEST(Zones, ReadTimesAsTheirZonesHaveThem) {
 
 // New York as a VTIMEZONE states it since 2007, with the older rules from
 // 1987 (an offset with seconds among them): agrees with the tz database at
-// 02:30 every day, around each change of its rules.
+// 02:30 every day, around each change of its rules and across 2037, where
+// zoneinfo files stop listing changes and their closing rule takes over.
 TEST(Zones, AFilesOwnZoneAgreesWithTheTzDatabase) {
   const testing::ScopedTimeZone zone("UTC");
   const std::string eastern =
@@ -65,7 +66,7 @@ TEST(Zones, AFilesOwnZoneAgreesWithTheTzDatabase) {
       "RRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU\nEND:STANDARD\n"
       "BEGIN:DAYLIGHT\nDTSTART:20070311T020000\nTZOFFSETFROM:-0500\nTZOFFSETTO:-0400\n"
       "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU\nEND:DAYLIGHT\nEND:VTIMEZONE\n";
-  for (const char* from : {"1990-01-01", "2004-06-01", "2029-01-01"}) {
+  for (const char* from : {"1990-01-01", "2004-06-01", "2029-01-01", "2036-01-01"}) {
     const std::string daily = std::string(from, 4) + "0101T023000\nRRULE:FREQ=DAILY\n";
     const auto own = listingOf(calendarOf(eastern + at(";TZID=Eastern:" + daily)), from, "9999");
     const auto tz = listingOf(calendarOf(at(";TZID=America/New_York:" + daily)), from, "9999");
