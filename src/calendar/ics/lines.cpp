@@ -8,8 +8,6 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The first value of a list: up to the closing quote of a quoted value, else
 // up to the first comma.
 std::string_view firstValue(std::string_view values, std::size_t& after) {
@@ -34,9 +32,11 @@ std::string decoded(std::string_view value) {
 
 std::string undoEscapes(std::string_view text, char escape,
                         std::initializer_list<std::pair<char, char>> meanings) {
-  std::string out;
+  std::size_t i = text.find(escape);
+  std::string out(text.substr(0, i));  // most texts have nothing to undo
+  if (i == std::string_view::npos) return out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (; i < text.size(); ++i) {
     if (text[i] == escape && i + 1 < text.size()) {
       const auto meaning = std::find_if(meanings.begin(), meanings.end(),
                                         [&](const auto& m) { return m.first == text[i + 1]; });
@@ -49,14 +49,6 @@ std::string undoEscapes(std::string_view text, char escape,
     out.push_back(text[i]);
   }
   return out;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (upper(a[i]) != upper(b[i])) return false;
-  }
-  return true;
 }
 
 std::vector<std::string> parameterValues(std::string_view values) {

@@ -78,8 +78,18 @@ class LineReader {
 std::string undoEscapes(std::string_view text, char escape,
                         std::initializer_list<std::pair<char, char>> meanings);
 
-// Whether `a` and `b` are the same name (ASCII letters in any case).
-bool sameName(std::string_view a, std::string_view b);
+// Whether `a` and `b` are the same name (ASCII letters in any case). Inline:
+// the reader asks it of every line, several times.
+inline bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const auto upper = [](char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  };
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
+}
 
 // Each value of a parameter's value list, unquoted and decoded.
 std::vector<std::string> parameterValues(std::string_view values);
