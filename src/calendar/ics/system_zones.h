@@ -6,9 +6,10 @@
 // keeps each zone it has loaded for the rest of the process behind a lock of
 // its own: threads share nothing else of this file. A zone is first loaded
 // without that rule, which CCTZ would unfold into 400 years of changes, and
-// whole only when a time after the file's last listed change is asked for. Its zone files are opened
-// here (through CCTZ's zone-source hook) so that a zone that doesn't exist can
-// be told from one that couldn't be read for want of descriptors or memory.
+// whole only when a time after the file's last listed change is asked for. The
+// tool reads the zone files itself and hands CCTZ their bytes, so that a zone
+// that doesn't exist can be told from one that couldn't be read for want of
+// descriptors or memory, and each file is read once.
 #pragma once
 
 #include <memory>
