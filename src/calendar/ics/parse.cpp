@@ -126,20 +126,24 @@ std::optional<WrittenTime> timeOf(std::string_view value, int tzid) {
   return WrittenTime{wallSeconds(time->civil), time->isDate, time->utc, zoned ? tzid : -1};
 }
 
+// The zone a VTIMEZONE's usable observances make; null when there are none.
+std::shared_ptr<const Zone> zoneOf(std::vector<Observance> observances) {
+  if (observances.empty()) return nullptr;
+  return std::make_shared<const DefinedZone>(std::move(observances));
+}
+
 // The zones this thread has worked out, kept from one file to the next:
 // files written by one program carry the same VTIMEZONEs and name the same
 // zones, so each is worked out once per thread rather than once per file.
 // Each thread has its own, so the threads share nothing here.
 class KnownZones {
  public:
-  // The zone of a VTIMEZONE, by its lines: `build` gives its observances
-  // when this thread hasn't seen the same lines before.
+  // The zone of a whole VTIMEZONE, by its lines: `build` gives its
+  // observances when this thread hasn't seen the same lines before.
   template <typename Build>
   std::shared_ptr<const Zone> defined(const std::string& key, Build build) {
     if (const auto known = defined_.find(key); known != defined_.end()) return known->second;
-    std::vector<Observance> observances = build();
-    std::shared_ptr<const Zone> zone;
-    if (!observances.empty()) zone = std::make_shared<const DefinedZone>(std::move(observances));
+    std::shared_ptr<const Zone> zone = zoneOf(build());
     defined_.emplace(key, zone);
     return zone;
   }
@@ -324,9 +328,15 @@ void Reader::close(bool complete) {
       timezoneKey_ += "END\n";
       break;
     case Kind::timezone:
+      // Only a whole VTIMEZONE is kept for later files. One that the text
+      // cuts short serves its own file alone: its lines so far can be those
+      // of a whole one (cut in the END line of its last observance) while it
+      // lacks that observance.
       if (!timezoneId_.empty()) {
         scope().definedZones.emplace(
-            timezoneId_, knownZones.defined(timezoneKey_, [this] { return observancesOf(); }));
+            timezoneId_, complete
+                             ? knownZones.defined(timezoneKey_, [this] { return observancesOf(); })
+                             : zoneOf(observancesOf()));
       }
       observances_.clear();
       inTimezone_ = false;

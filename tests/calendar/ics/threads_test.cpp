@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 #include "support/listing.h"
 
@@ -56,6 +57,53 @@ TEST(IcsStoreThreads, ListEveryFileOnceAndTheSameAsOneThread) {
     const testing::Listing four = testing::listing(store, "2026-03-01", "2026-03-04", 4);
     EXPECT_TRUE(four.events == one.events);
     EXPECT_EQ(four.lines, one.lines);
+  }
+}
+
+// Servers write the same VTIMEZONE into every file. One file cut short
+// inside it (here at the root, so that one thread meets it first) changes
+// nothing outside that file, wherever the cut falls and however many threads
+// read the store: a cut definition whose lines so far match the whole one
+// must not stand in for it.
+TEST(IcsStoreThreads, AFileCutInsideItsZoneChangesNoOtherFile) {
+  const testing::ScopedTimeZone local("UTC");
+  const std::string zone =
+      "BEGIN:VTIMEZONE\nTZID:Office\nBEGIN:STANDARD\nDTSTART:19701025T030000\n"
+      "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\nTZOFFSETFROM:+0200\nTZOFFSETTO:+0100\n"
+      "END:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:19700329T020000\n"
+      "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
+      "END:DAYLIGHT\nEND:VTIMEZONE\n";
+  const testing::TempStore store;
+  for (int i = 0; i < 600; ++i) {
+    store.write("cal" + std::to_string(i % 3) + "/" + std::to_string(i) + ".ics",
+                calendarOf(zone + "BEGIN:VEVENT\nUID:x\nSUMMARY:" + std::to_string(i) +
+                           "\nDTSTART;TZID=Office:20260602T100000\nEND:VEVENT\n"));
+  }
+  const testing::Listing whole = testing::listing(store, "2026-06-02", "2026-06-03", 1);
+  ASSERT_EQ(whole.events.size(), 600u);
+  EXPECT_EQ(whole.events.front(), "2026-06-02 08:00 '0'");
+
+  const std::string text = calendarOf(zone);
+  // Where the text ends: before the text given, which comes after the cut.
+  const std::pair<const char*, const char*> cuts[] = {
+      {"in an observance", "TZOFFSETTO:+0100"},
+      {"in a rule", "BYMONTH=3"},
+      {"before the last observance's END", "END:DAYLIGHT"},
+      {"in the last observance's END", "DAYLIGHT\r\nEND:VTIMEZONE"},
+  };
+  for (const auto& [where, after] : cuts) {
+    store.write("cut.ics", text.substr(0, text.find(after)));
+    for (const unsigned threads : {1u, 4u}) {
+      // On a thread of its own, as in a new run: a reading thread keeps the
+      // zones it has worked out.
+      testing::Listing cut;
+      std::thread([&] {
+        cut = testing::listing(store, "2026-06-02", "2026-06-03", threads);
+      }).join();
+      EXPECT_TRUE(cut.events == whole.events) << where << ", " << threads << " threads";
+      EXPECT_EQ(cut.lines, "cut.ics: ends inside a component (no END line)\n")
+          << where << ", " << threads << " threads";
+    }
   }
 }
 
