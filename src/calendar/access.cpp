@@ -23,7 +23,7 @@ void requestAccess(Platform& platform, CalendarStore& store, AccessCompletion co
   }
 }
 
-std::string refusalMessage(const AccessDecision& decision) {
+std::string_view refusalMessage(const AccessDecision& decision) {
   if (decision.authError) return decision.authError->localizedDescription;
   return "calendar access denied";
 }

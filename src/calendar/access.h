@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 #include <semaphore>
-#include <string>
+#include <string_view>
 
 #include "calendar/calendar.h"
 
@@ -33,7 +33,8 @@ AccessCompletion completionFor(std::shared_ptr<AccessDecision> decision);
 void requestAccess(Platform& platform, CalendarStore& store, AccessCompletion completion);
 
 // The line (without its line feed) that reports a refusal: the error's
-// description, or a fixed text when no error came.
-std::string refusalMessage(const AccessDecision& decision);
+// description, or a fixed text when no error came. Lives as long as
+// `decision`.
+std::string_view refusalMessage(const AccessDecision& decision);
 
 }  // namespace quorvel::calendar

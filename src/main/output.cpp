@@ -2,16 +2,29 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <string>
 
 namespace quorvel {
 
-int writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+namespace {
+
+// Writes every byte the `count` buffers at `parts` hold, in order, going on
+// after short writes and interrupted calls, and waiting whenever a
+// non-blocking `fd` is full. Returns 0 when all was written, else the errno
+// of the failed write. Changes the buffers' descriptions as it goes.
+int writeAllOf(int fd, iovec* parts, int count) {
+  while (count > 0) {
+    if (parts->iov_len == 0) {
+      ++parts;
+      --count;
+      continue;
+    }
+    const ssize_t written = ::writev(fd, parts, count);
     if (written < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -26,9 +39,27 @@ int writeAll(int fd, std::string_view bytes) {
     // A regular write never reports 0 bytes for a non-empty buffer; treat it
     // as a device that takes nothing rather than loop forever.
     if (written == 0) return EIO;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    for (auto left = static_cast<std::size_t>(written); left > 0;) {
+      const std::size_t taken = std::min(left, parts->iov_len);
+      parts->iov_base = static_cast<char*>(parts->iov_base) + taken;
+      parts->iov_len -= taken;
+      left -= taken;
+      if (parts->iov_len == 0) {
+        ++parts;
+        --count;
+      }
+    }
   }
   return 0;
+}
+
+iovec bufferOf(std::string_view bytes) { return {const_cast<char*>(bytes.data()), bytes.size()}; }
+
+}  // namespace
+
+int writeAll(int fd, std::string_view bytes) {
+  iovec whole = bufferOf(bytes);
+  return writeAllOf(fd, &whole, 1);
 }
 
 void holdStandardDescriptors() {
@@ -41,11 +72,16 @@ void holdStandardDescriptors() {
   }
 }
 
-void writeLine(int fd, std::string_view text) {
-  std::string line;
-  line.reserve(text.size() + 1);
-  line.append(text).push_back('\n');
-  writeAll(fd, line);
+void writeParts(int fd, const std::string_view* parts, std::size_t count) {
+  // A line has a few parts: they go in one write, a longer list in a few.
+  constexpr std::size_t kPerWrite = 8;
+  std::array<iovec, kPerWrite> buffers{};
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t now = std::min(count - done, kPerWrite);
+    std::transform(parts + done, parts + done + now, buffers.begin(), bufferOf);
+    if (writeAllOf(fd, buffers.data(), static_cast<int>(now)) != 0) return;
+    done += now;
+  }
 }
 
 }  // namespace quorvel

@@ -2,6 +2,8 @@
 // stream between the tool and its host, and nothing added to what is written.
 #pragma once
 
+#include <cstddef>
+#include <iterator>
 #include <string_view>
 
 namespace quorvel {
@@ -17,8 +19,17 @@ int writeAll(int fd, std::string_view bytes);
 // not land in a calendar file or /dev/null.
 void holdStandardDescriptors();
 
-// Writes `text` followed by a line feed to `fd` in one write. Diagnostics are
-// best effort: a failure to write one has nowhere left to be reported.
-void writeLine(int fd, std::string_view text);
+// Writes the `count` texts at `parts` one after the other to `fd`, in one
+// write when there are a few, without allocating memory: the line that says
+// memory ran out must still get out. Best effort: a failure to write a
+// diagnostic has nowhere left to be reported.
+void writeParts(int fd, const std::string_view* parts, std::size_t count);
+
+// Writes the texts `parts` and a line feed to `fd` as one line.
+template <typename... Parts>
+void writeLine(int fd, const Parts&... parts) {
+  const std::string_view line[] = {parts..., "\n"};
+  writeParts(fd, line, std::size(line));
+}
 
 }  // namespace quorvel

@@ -18,10 +18,10 @@ constexpr std::string_view kUsageLine = "usage: quorvel-calendar <startMs> <endM
 constexpr std::string_view kIncompleteLine =
     "quorvel-calendar: the calendar could not be read completely";
 
-}  // namespace
-
-int run(const std::vector<std::string>& args, calendar::Platform& platform,
-        StandardHandles handles) {
+// The run from the two times on; memory running out anywhere in it is the
+// caller's to report.
+int runWith(const std::vector<std::string>& args, calendar::Platform& platform,
+            StandardHandles handles) {
   // Both times parse before anything on the calendar side is touched.
   if (args.size() != 3) {
     writeLine(handles.error, kUsageLine);
@@ -58,15 +58,12 @@ int run(const std::vector<std::string>& args, calendar::Platform& platform,
   try {
     events = store->eventsMatching(*predicate);
   } catch (const calendar::IncompleteRead& failure) {
-    writeLine(handles.error, std::string(kIncompleteLine) + ": " + failure.what());
-    return kExitIncomplete;
-  } catch (const std::bad_alloc&) {
-    writeLine(handles.error, std::string(kIncompleteLine) + ": out of memory");
+    writeLine(handles.error, kIncompleteLine, ": ", failure.what());
     return kExitIncomplete;
   }
 
   // The document is built record by record, so that no more than one record
-  // is ever held beside it.
+  // is ever held beside it, and written only once it is whole.
   std::string data;
   data.reserve(2 + events.size() * 160);  // about what a record takes
   data.push_back('[');
@@ -76,11 +73,25 @@ int run(const std::vector<std::string>& args, calendar::Platform& platform,
   }
   data.push_back(']');
   if (const int error = writeAll(handles.output, data); error != 0) {
-    writeLine(handles.error,
-              std::string("quorvel-calendar: cannot write the events: ") + std::strerror(error));
+    writeLine(handles.error, "quorvel-calendar: cannot write the events: ", std::strerror(error));
     return kExitOutputFailed;
   }
   return kExitSuccess;
+}
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, calendar::Platform& platform,
+        StandardHandles handles) {
+  try {
+    return runWith(args, platform, handles);
+  } catch (const std::bad_alloc&) {
+    // Whether reading the store, expanding its events or building the
+    // document: what was read can't be listed whole. Nothing is on standard
+    // output yet, and the line is written without allocating.
+    writeLine(handles.error, kIncompleteLine, ": out of memory");
+    return kExitIncomplete;
+  }
 }
 
 }  // namespace quorvel

@@ -4,6 +4,7 @@
 // resource, into a failure of the whole read.
 #pragma once
 
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,18 @@ inline std::string aboutEvent(int number, std::string_view what) {
   reason += ' ';
   reason += what;
   return reason;
+}
+
+// The failure of a reading thread that ran out of memory while reading the
+// item `subject()` names: its name too, when there is memory enough left to
+// say it. Never throws, so that it can be said on any thread.
+template <typename Subject>
+std::string outOfMemory(const Subject& subject) noexcept {
+  try {
+    return lineAbout(subject(), "out of memory");
+  } catch (const std::bad_alloc&) {
+    return "out of memory";  // short enough to need no memory of its own
+  }
 }
 
 }  // namespace quorvel::calendar::ics

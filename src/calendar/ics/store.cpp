@@ -264,7 +264,7 @@ void readFile(const FileBatch& batch, const FileBatch::File& file, const Window&
     // Files are read on threads of their own: the failure goes back with
     // what was gathered, and the run fails rather than list less than there
     // is.
-    gathered.failure = path() + ": out of memory";
+    gathered.failure = outOfMemory(path);
   }
 }
 
@@ -377,6 +377,7 @@ class IcsStore final : public CalendarStore {
   }
 
   Events eventsMatching(const Predicate& predicate) override {
+    if (decidedWithoutMemory_) throw std::bad_alloc();
     const std::optional<Window> window =
         searchWindow(static_cast<const IcsPredicate&>(predicate).window);
     if (!window) return {};
@@ -538,12 +539,17 @@ class IcsStore final : public CalendarStore {
 
   static void* decide(void* self) {
     auto& store = *static_cast<IcsStore*>(self);
-    const std::optional<std::string> problem = unreadableRoot(store.root_);
-    if (problem) {
-      store.completion_(false, AccessError{*problem});
-    } else {
-      store.completion_(true, std::nullopt);
+    try {
+      if (const std::optional<std::string> problem = unreadableRoot(store.root_)) {
+        store.completion_(false, AccessError{*problem});
+        return nullptr;
+      }
+    } catch (const std::bad_alloc&) {
+      // Too little memory to say why the folder can't be read: the fetch
+      // fails for want of memory instead, as the run would have.
+      store.decidedWithoutMemory_ = true;
     }
+    store.completion_(true, std::nullopt);
     return nullptr;
   }
 
@@ -561,6 +567,8 @@ class IcsStore final : public CalendarStore {
   const Diagnostics diagnostics_;
   const IcsStoreOptions options_;
   AccessCompletion completion_;  // the decision's handler, for the deciding thread
+  // Set by the deciding thread before it grants, read after the grant.
+  bool decidedWithoutMemory_ = false;
   pthread_t decider_{};
   bool deciderRunning_ = false;
 };

@@ -13,6 +13,7 @@
 
 #include "calendar/calendar.h"
 #include "calendar/ics/identity.h"
+#include "calendar/ics/problem.h"
 
 namespace quorvel::calendar::ics::eds {
 namespace {
@@ -281,7 +282,7 @@ Reading readAll(const api::Functions& eds, const Window& window, const Limits& l
             readCalendar(eds, byUid[i].second, query, cancellable.get(), limits.calendar,
                          calendars[i]);
           } catch (const std::bad_alloc&) {
-            failures[i] = calendars[i].subject() + ": out of memory";
+            failures[i] = outOfMemory([&] { return calendars[i].subject(); });
           }
         });
       }
