@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
 extern char** environ;
@@ -82,6 +85,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
   ProcessResult result;
   for (char byte = 0; slow && ::read(pipeFds[0], &byte, 1) == 1;) result.out.push_back(byte);
   if (slow) ::close(pipeFds[0]);
+  // Waited for through a descriptor that becomes readable when it ends.
+  if (const int ended = static_cast<int>(::syscall(SYS_pidfd_open, child, 0)); ended >= 0) {
+    pollfd ending{ended, POLLIN, 0};
+    if (::poll(&ending, 1, static_cast<int>(options.timeLimit.count())) == 0) {
+      ::kill(child, SIGKILL);
+    }
+    ::close(ended);
+  }
   int waitStatus = 0;
   ::waitpid(child, &waitStatus, 0);
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);

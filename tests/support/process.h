@@ -1,6 +1,7 @@
 // Running the built tool as a child process, as a host would.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct ProcessOptions {
   // When set, the child drops to this user and group before running.
   int userId = -1;
   int groupId = -1;
+  // A child still running after this long is killed (status 128 + SIGKILL),
+  // so that a hang fails its test rather than stall the suite.
+  std::chrono::milliseconds timeLimit{60000};
 };
 
 struct ProcessResult {

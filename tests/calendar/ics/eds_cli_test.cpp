@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,11 +14,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -315,6 +318,93 @@ TEST_F(EdsCli, SkipsACalendarWhoseServerNeverAnswersAndListsTheRest) {
                 "quorvel-calendar: Remote (EDS remote): no answer within 2 s, skipped"});
   EXPECT_EQ(listed(result), std::vector<std::string>{"2026-06-02 10:00 +1h 'One'"});
   EXPECT_LT(took, std::chrono::seconds(45));
+}
+
+// A session bus on a socket of its own that takes connections and never
+// answers a call: either it never says a word, or it answers the client's
+// first bytes (it takes its authentication, as a bus does) and then stalls.
+class StallingBus {
+ public:
+  StallingBus(const fs::path& path, bool authenticates)
+      : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)), authenticates_(authenticates) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd_, 8) != 0) {
+      ADD_FAILURE() << "no listening socket at " << path;
+    }
+    serving_ = std::thread([this] { serve(); });
+  }
+  ~StallingBus() {
+    ::shutdown(fd_, SHUT_RDWR);  // ends the wait for a connection
+    serving_.join();
+    for (const int client : clients_) ::close(client);
+    ::close(fd_);
+  }
+  StallingBus(const StallingBus&) = delete;
+  StallingBus& operator=(const StallingBus&) = delete;
+
+ private:
+  void serve() {
+    for (int client; (client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      clients_.push_back(client);
+      if (authenticates_) authenticate(client);
+    }
+  }
+  // The bus's side of D-Bus authentication, up to the client's BEGIN: after
+  // it the client's Hello is never answered.
+  static void authenticate(int client) {
+    std::string said;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(client, buffer, sizeof buffer)) > 0;) {
+      said.append(buffer, static_cast<std::size_t>(got));
+      for (std::size_t end; (end = said.find("\r\n")) != std::string::npos;
+           said.erase(0, end + 2)) {
+        const std::size_t start = std::min(said.find_first_not_of('\0'), end);
+        const std::string line = said.substr(start, end - start);
+        const char* answer = line == "AUTH"            ? "REJECTED EXTERNAL\r\n"
+                             : line == "AUTH EXTERNAL" ? "DATA\r\n"
+                             : line.starts_with("AUTH") || line.starts_with("DATA")
+                                 ? "OK 0123456789abcdef0123456789abcdef\r\n"
+                             : line == "NEGOTIATE_UNIX_FD" ? "AGREE_UNIX_FD\r\n"
+                                                           : nullptr;
+        if (line == "BEGIN") return;
+        if (answer != nullptr && ::write(client, answer, std::strlen(answer)) < 0) return;
+      }
+    }
+  }
+
+  int fd_;
+  bool authenticates_;
+  std::vector<int> clients_;
+  std::thread serving_;
+};
+
+// Whatever the bus does, the run ends at the registry's deadline, with the
+// files listed and one line, and without waiting for the threads that
+// GLib's calls left blocked.
+TEST_F(EdsCli, ABusThatNeverAnswersCostsTheRegistrysDeadline) {
+  const Home home;
+  home.writeFile("home/gym.ics",
+                 calendarWith("gym@test", "Gym", "20260604T120000Z", "20260604T133000Z"));
+  for (const bool authenticates : {false, true}) {
+    const fs::path socket = home.base() / (authenticates ? "stalls" : "silent");
+    const StallingBus bus(socket, authenticates);
+    ProcessOptions options;
+    options.environment = home.environment("UTC");
+    options.environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + socket.string();
+    options.timeLimit = std::chrono::seconds(20);
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult result = runProcess({toolPath(), kWeek[0], kWeek[1]}, options);
+    const auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(listed(result), std::vector<std::string>{"2026-06-04 12:00 +1h30m 'Gym'"});
+    EXPECT_EQ(result.err,
+              "quorvel-calendar: Evolution Data Server: no answer within 5 s; its calendars are "
+              "not listed\n");
+    EXPECT_LT(took, std::chrono::seconds(7)) << (authenticates ? "stalls" : "silent");
+  }
 }
 
 // EDS is asked only with a session bus and an EDS configuration, and its

@@ -40,6 +40,8 @@ class OwnedList {
   OwnedList(const OwnedList&) = delete;
   OwnedList& operator=(const OwnedList&) = delete;
   List* get() const { return list_; }
+  // Leaves the list to whoever still uses it, unreleased.
+  void release() { list_ = nullptr; }
 
  private:
   const api::Functions& eds_;
@@ -49,7 +51,7 @@ class OwnedList {
 // A GError that a call may set, freed when it goes.
 class Error {
  public:
-  explicit Error(const api::Functions& eds) : eds_(eds) {}
+  explicit Error(const api::Functions& eds, GError* error = nullptr) : eds_(eds), error_(error) {}
   ~Error() { clear(); }
   Error(const Error&) = delete;
   Error& operator=(const Error&) = delete;
@@ -71,34 +73,51 @@ class Error {
   GError* error_ = nullptr;
 };
 
-// Cancels a GCancellable when its time is up, unless released first; the
-// calls given it then return at once. Released (and joined) when it goes.
-class Watchdog {
+// Work on a thread of its own that the caller waits for until a deadline
+// and, when it hasn't ended by then, leaves behind. EDS's synchronous calls
+// can wait, beyond the reach of any GCancellable, for threads EDS starts
+// itself: creating the registry waits for its object-manager thread, which
+// connects to the bus with nothing to cancel it. A thread left behind owns
+// its result and whatever it was given, is never joined, and ends with the
+// process.
+template <typename Result>
+class LeftBehindAtDeadline {
  public:
-  Watchdog(const api::Functions& eds, api::GCancellable* cancellable,
-           std::chrono::milliseconds limit)
-      : thread_([this, &eds, cancellable, deadline = std::chrono::steady_clock::now() + limit] {
-          std::unique_lock lock(mutex_);
-          if (!released_.wait_until(lock, deadline, [this] { return done_; })) {
-            eds.g_cancellable_cancel(cancellable);
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      const std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    released_.notify_one();
+  // Starts `work`, which must not throw, on a thread of its own; throws
+  // std::system_error when no thread can be started.
+  template <typename Work>
+  explicit LeftBehindAtDeadline(Work work) : state_(std::make_shared<State>()) {
+    std::thread([state = state_, work = std::move(work)]() mutable {
+      Result result = work();
+      const std::lock_guard lock(state->mutex);
+      state->result = std::move(result);
+      state->ended.notify_all();
+    }).detach();
   }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
+
+  // Whether the work ended by `deadline`, waiting until then at most.
+  bool endsBy(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(state_->mutex);
+    return state_->ended.wait_until(lock, deadline, [this] { return state_->result.has_value(); });
+  }
+  // The work's result, once endsBy has said that it ended.
+  Result take() {
+    const std::lock_guard lock(state_->mutex);
+    return std::move(*state_->result);
+  }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool done_ = false;
-  std::jthread thread_;  // last, so that it starts after the rest and is joined first
+  struct State {
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::optional<Result> result;
+  };
+  std::shared_ptr<State> state_;
 };
+
+// How long calls that were cancelled at their deadline get to return before
+// their threads are left behind: those that heed it return at once.
+constexpr std::chrono::milliseconds kHeedingCancel{250};
 
 std::string waitedTooLong(std::chrono::milliseconds limit) {
   char seconds[32];
@@ -151,7 +170,8 @@ std::vector<std::string> identityAddresses(const api::Functions& eds,
 }
 
 // Connects one calendar and reads what the query finds into `calendar`.
-// Runs on a thread of its own; touches nothing but `calendar`.
+// Runs on a thread of its own; touches nothing but `calendar` and what EDS
+// gives it.
 void readCalendar(const api::Functions& eds, api::ESource* source, const std::string& query,
                   api::GCancellable* cancellable, std::chrono::milliseconds limit,
                   Calendar& calendar) {
@@ -164,7 +184,7 @@ void readCalendar(const api::Functions& eds, api::ESource* source, const std::st
   };
   // The longest wait for "connected" there is: a shorter one costs every
   // local calendar that long (they never report being connected), and none
-  // at all waits forever. The watchdog bounds it.
+  // at all waits forever. The deadline bounds it.
   const Owned<api::EClient> client(
       eds.e_cal_client_connect_sync(source, api::E_CAL_CLIENT_SOURCE_TYPE_EVENTS,
                                     static_cast<api::guint32>(-1), cancellable, error.out()),
@@ -224,36 +244,49 @@ void readCalendar(const api::Functions& eds, api::ESource* source, const std::st
   calendar.events = eventTexts(std::move(components), zones);
 }
 
+// What one calendar's thread gives: the calendar, or the failure of one
+// that ran out of memory.
+struct CalendarRead {
+  Calendar calendar;
+  std::optional<std::string> failure;
+};
+
 // Everything readCalendars does, but for turning a thread that couldn't be
 // started into a failure to read.
 Reading readAll(const api::Functions& eds, const Window& window, const Limits& limits) {
   Reading reading;
-  Error error(eds);
-  api::ESourceRegistry* found = nullptr;
-  {
-    const Owned<api::GCancellable> cancellable(eds.g_cancellable_new(), eds.g_object_unref);
-    {
-      const Watchdog watchdog(eds, cancellable.get(), limits.registry);
-      found = eds.e_source_registry_new_sync(cancellable.get(), error.out());
-    }
-    if (found == nullptr) {
-      // No bus to reach EDS on is no problem: the files alone are listed.
-      // EDS that doesn't answer, or fails, is.
-      if (eds.g_cancellable_is_cancelled(cancellable.get())) {
-        reading.problem = "Evolution Data Server: " + waitedTooLong(limits.registry) +
-                          "; its calendars are not listed";
-      } else if (error.get() != nullptr && error.get()->domain != eds.g_io_error_quark()) {
-        reading.problem =
-            "Evolution Data Server: " + error.message() + "; its calendars are not listed";
-      }
-      return reading;
-    }
+  // Once the registry has missed its deadline, EDS is not called again: its
+  // thread may hold what any further call would wait for.
+  struct Created {
+    api::ESourceRegistry* registry = nullptr;
+    GError* error = nullptr;
+  };
+  LeftBehindAtDeadline<Created> creating([&eds] {
+    Created created;
+    created.registry = eds.e_source_registry_new_sync(nullptr, &created.error);
+    return created;
+  });
+  if (!creating.endsBy(std::chrono::steady_clock::now() + limits.registry)) {
+    reading.problem = "Evolution Data Server: " + waitedTooLong(limits.registry) +
+                      "; its calendars are not listed";
+    return reading;
   }
-  const Owned<api::ESourceRegistry> registry(found, eds.g_object_unref);
+  const Created created = creating.take();
+  if (created.registry == nullptr) {
+    // No bus to reach EDS on is no problem: the files alone are listed.
+    // EDS that fails is.
+    const Error error(eds, created.error);
+    if (error.get() != nullptr && error.get()->domain != eds.g_io_error_quark()) {
+      reading.problem =
+          "Evolution Data Server: " + error.message() + "; its calendars are not listed";
+    }
+    return reading;
+  }
+  Owned<api::ESourceRegistry> registry(created.registry, eds.g_object_unref);
   reading.userAddresses = identityAddresses(eds, registry.get());
 
-  const OwnedList sources(
-      eds, eds.e_source_registry_list_enabled(registry.get(), api::kCalendarExtension));
+  OwnedList sources(eds,
+                    eds.e_source_registry_list_enabled(registry.get(), api::kCalendarExtension));
   std::vector<std::pair<std::string, api::ESource*>> byUid;
   for (const api::GList* item = sources.get(); item != nullptr; item = item->next) {
     auto* source = static_cast<api::ESource*>(item->data);
@@ -268,32 +301,59 @@ Reading readAll(const api::Functions& eds, const Window& window, const Limits& l
   }
 
   // Every calendar on a thread of its own, all cancelled at one deadline:
-  // a calendar whose server never answers costs the limit, not the run.
+  // a calendar whose server never answers costs the limit, not the run. A
+  // thread that doesn't return even then is left behind with the sources,
+  // the registry and the cancellable it uses, which are then never released.
   const std::string query = queryFor(window, userZoneName());
-  std::vector<std::optional<std::string>> failures(calendars.size());
-  {
-    const Owned<api::GCancellable> cancellable(eds.g_cancellable_new(), eds.g_object_unref);
-    const Watchdog watchdog(eds, cancellable.get(), limits.calendar);
-    std::vector<std::jthread> threads;  // joined before the watchdog goes
-    try {
-      for (std::size_t i = 0; i < calendars.size(); ++i) {
-        threads.emplace_back([&, i] {
-          try {
-            readCalendar(eds, byUid[i].second, query, cancellable.get(), limits.calendar,
-                         calendars[i]);
-          } catch (const std::bad_alloc&) {
-            failures[i] = outOfMemory([&] { return calendars[i].subject(); });
-          }
-        });
-      }
-    } catch (const std::system_error&) {
-      eds.g_cancellable_cancel(cancellable.get());  // so that the started ones end at once
-      throw;
+  Owned<api::GCancellable> cancellable(eds.g_cancellable_new(), eds.g_object_unref);
+  const auto leaveToThreads = [&] {
+    static_cast<void>(registry.release());
+    sources.release();
+    static_cast<void>(cancellable.release());
+  };
+  std::vector<LeftBehindAtDeadline<CalendarRead>> reads;
+  try {
+    reads.reserve(calendars.size());
+    for (std::size_t i = 0; i < calendars.size(); ++i) {
+      reads.emplace_back([&eds, source = byUid[i].second, query, cancellable = cancellable.get(),
+                          limit = limits.calendar,
+                          read = CalendarRead{calendars[i], {}}]() mutable {
+        try {
+          readCalendar(eds, source, query, cancellable, limit, read.calendar);
+        } catch (const std::bad_alloc&) {
+          read.failure = outOfMemory([&read] { return read.calendar.subject(); });
+        }
+        return std::move(read);
+      });
     }
+  } catch (...) {
+    if (!reads.empty()) {
+      eds.g_cancellable_cancel(cancellable.get());  // so that the started ones end at once
+      leaveToThreads();
+    }
+    throw;
   }
-  for (const auto& failure : failures) {
-    if (failure) throw IncompleteRead(*failure);
+  const auto deadline = std::chrono::steady_clock::now() + limits.calendar;
+  bool allEnded = true;
+  for (auto& read : reads) allEnded = read.endsBy(deadline) && allEnded;
+  if (!allEnded) {
+    eds.g_cancellable_cancel(cancellable.get());
+    allEnded = true;
+    for (auto& read : reads) allEnded = read.endsBy(deadline + kHeedingCancel) && allEnded;
   }
+  if (!allEnded) leaveToThreads();
+
+  std::optional<std::string> failure;
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    if (!reads[i].endsBy(deadline)) {
+      calendars[i].problem = waitedTooLong(limits.calendar) + ", skipped";
+      continue;
+    }
+    CalendarRead read = reads[i].take();
+    if (read.failure && !failure) failure = std::move(read.failure);
+    calendars[i] = std::move(read.calendar);
+  }
+  if (failure) throw IncompleteRead(*failure);
   reading.calendars = std::move(calendars);
   return reading;
 }
@@ -304,7 +364,7 @@ Reading readCalendars(const api::Functions& eds, const Window& window, const Lim
   try {
     return readAll(eds, window, limits);
   } catch (const std::system_error& failure) {
-    // No thread to be had (for a watchdog, or for a calendar): some
+    // No thread to be had (for the registry, or for a calendar): some
     // calendars would go unread.
     throw IncompleteRead(std::string("Evolution Data Server: cannot start a thread: ") +
                          failure.what());

@@ -9,9 +9,13 @@
 // expansion is not used: EDS 3.46 lists occurrences that an override moved
 // out of the window and misses floating times near the window's edges.
 //
-// Every call that waits on EDS is bounded: the registry, and the calendars
-// (connected in parallel, each on a thread of its own), are cancelled at a
-// deadline, and a calendar that didn't answer in time is skipped with a line.
+// Every call that waits on EDS is bounded, whatever the session bus does:
+// the registry and the calendars (connected in parallel) are each created
+// and read on a thread of their own, which is waited for until a deadline.
+// Calendars are cancelled at theirs, and a calendar that didn't answer in
+// time is skipped with a line. A thread whose call doesn't return even then
+// (EDS can wait on threads of its own that nothing cancels) is left behind,
+// never joined, and EDS is not called again in that run.
 #pragma once
 
 #include <chrono>
@@ -58,7 +62,8 @@ struct Limits {
 // Reads every calendar source EDS lists as enabled, shown or hidden, for
 // `window` (the store's search window). A session bus that can't be reached
 // gives nothing, without a problem. Throws IncompleteRead when the system
-// lacked memory or threads to read them all.
+// lacked memory or threads to read them all. `eds` lives as long as the
+// process: threads left behind go on using it.
 Reading readCalendars(const api::Functions& eds, const Window& window, const Limits& limits = {});
 
 }  // namespace quorvel::calendar::ics::eds
