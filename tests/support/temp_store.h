@@ -52,6 +52,17 @@ inline std::string calendarOf(const std::string& body) {
   return crlf;
 }
 
+// A VTIMEZONE named "Office" that keeps central European time (UTC+1, and
+// UTC+2 from the last Sunday of March to the last Sunday of October), as
+// calendar servers write one into every file.
+inline std::string officeZone() {
+  return "BEGIN:VTIMEZONE\nTZID:Office\nBEGIN:STANDARD\nDTSTART:19701025T030000\n"
+         "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\nTZOFFSETFROM:+0200\nTZOFFSETTO:+0100\n"
+         "END:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:19700329T020000\n"
+         "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
+         "END:DAYLIGHT\nEND:VTIMEZONE\n";
+}
+
 inline std::string eventOf(const std::string& properties) {
   return "BEGIN:VEVENT\nUID:" + std::to_string(std::hash<std::string>{}(properties)) + "@tests\n" +
          properties + "END:VEVENT\n";

@@ -88,12 +88,7 @@ Outcome runFailing(const TempStore& store, FailingAllocations failing) {
 // attendees, all-day and floating events; and files and values it skips
 // with a line.
 void fill(const TempStore& store) {
-  const std::string office =
-      "BEGIN:VTIMEZONE\nTZID:Office\nBEGIN:STANDARD\nDTSTART:19701025T030000\n"
-      "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\nTZOFFSETFROM:+0200\nTZOFFSETTO:+0100\n"
-      "END:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:19700329T020000\n"
-      "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
-      "END:DAYLIGHT\nEND:VTIMEZONE\n";
+  const std::string office = officeZone();
   store.write("addresses", "me@example.org\n");
   store.write("work/addresses", "mailto:work-me@example.org\n");
   store.write(

@@ -67,12 +67,7 @@ TEST(IcsStoreThreads, ListEveryFileOnceAndTheSameAsOneThread) {
 // must not stand in for it.
 TEST(IcsStoreThreads, AFileCutInsideItsZoneChangesNoOtherFile) {
   const testing::ScopedTimeZone local("UTC");
-  const std::string zone =
-      "BEGIN:VTIMEZONE\nTZID:Office\nBEGIN:STANDARD\nDTSTART:19701025T030000\n"
-      "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\nTZOFFSETFROM:+0200\nTZOFFSETTO:+0100\n"
-      "END:STANDARD\nBEGIN:DAYLIGHT\nDTSTART:19700329T020000\n"
-      "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
-      "END:DAYLIGHT\nEND:VTIMEZONE\n";
+  const std::string zone = testing::officeZone();
   const testing::TempStore store;
   for (int i = 0; i < 600; ++i) {
     store.write("cal" + std::to_string(i % 3) + "/" + std::to_string(i) + ".ics",
