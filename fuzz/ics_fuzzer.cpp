@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "calendar/ics/expand.h"
+#include "calendar/ical/expand.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A zone with daylight-saving changes, for floating and all-day times.
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data) + 4, size - 4);
   const quorvel::calendar::Window window{start, start + length};
 
-  const auto found = quorvel::calendar::ics::eventsInText(text, window, {"me@example.org"});
+  const auto found = quorvel::calendar::ical::eventsInText(text, window, {"me@example.org"});
   for (const auto& occurrence : found.occurrences) {
     if (!occurrence.details || occurrence.coveredTo < occurrence.start) std::abort();
     if (!quorvel::calendar::overlaps(window, occurrence.start, occurrence.coveredTo)) {

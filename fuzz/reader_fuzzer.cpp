@@ -14,11 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "calendar/ics/parse.h"
+#include "calendar/ical/reader.h"
 
 namespace {
 
-using namespace quorvel::calendar::ics;
+using namespace quorvel::calendar::ical;
 
 // Work allowed per byte of text (plus a little for an empty one).
 constexpr std::size_t kWorkPerByte = 64;

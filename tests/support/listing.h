@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "calendar/ics/store.h"
+#include "calendar/linux/store.h"
 #include "record/record.h"
 #include "support/temp_store.h"
 
@@ -80,7 +80,7 @@ inline Listing listing(const TempStore& store, double from, double to, unsigned 
     if (line.starts_with(prefix)) line.remove_prefix(prefix.size());
     result.lines.append(line) += '\n';
   };
-  auto calendars = calendar::ics::createIcsStore(store.root(), said, {threads});
+  auto calendars = calendar::linuxstore::createStore(store.root(), said, {threads});
   const auto window = calendars->predicateForEvents({from}, {to});
   for (const auto& event : calendars->eventsMatching(*window)) {
     result.events.push_back(described(buildRecord(*event)));

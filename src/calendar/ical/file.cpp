@@ -1,0 +1,88 @@
+#include "calendar/ical/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quorvel::calendar::ical {
+namespace {
+
+// Calendar files are small; one this large is not something to parse.
+constexpr off_t kMaxFileSize = off_t{64} << 20;
+
+Problem problemOf(int error) { return {std::strerror(error), isResourceError(error)}; }
+
+}  // namespace
+
+bool isResourceError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case ENXIO:
+    case ENODEV:
+    case EFBIG:
+    case EOVERFLOW:
+      return false;
+    default:
+      return true;
+  }
+}
+
+char* ReadBuffer::reserve(std::size_t capacity, std::size_t keep) {
+  if (capacity > capacity_) {
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);
+    if (keep > 0) std::memcpy(data.get(), data_.get(), keep);
+    data_ = std::move(data);
+    capacity_ = capacity;
+  }
+  return data_.get();
+}
+
+std::optional<Problem> readFileAt(int folder, const char* name, bool knownRegular,
+                                  ReadBuffer& buffer) {
+  buffer.size_ = 0;
+  struct stat status {};
+  // Look before opening: opening a FIFO would let a writer blocked on it go.
+  if (!knownRegular) {
+    if (::fstatat(folder, name, &status, 0) != 0) return problemOf(errno);
+    if (!S_ISREG(status.st_mode)) return Problem{"not a regular file"};
+  }
+  const FileDescriptor file(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) return problemOf(errno);
+  // It may have been replaced since it was looked at.
+  if (::fstat(file.get(), &status) != 0) return problemOf(errno);
+  if (!S_ISREG(status.st_mode)) return Problem{"not a regular file"};
+  if (status.st_size > kMaxFileSize) return Problem{"larger than 64 MiB"};
+
+  // One read, into room for a byte more than the file holds: a full buffer
+  // means the file grew while being read, and only then is there a second.
+  std::size_t capacity = static_cast<std::size_t>(status.st_size) + 1;
+  std::size_t filled = 0;
+  char* data = buffer.reserve(capacity);
+  for (;;) {
+    const ssize_t got = ::read(file.get(), data + filled, capacity - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return problemOf(errno);
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+    if (filled < capacity) break;  // a regular file reads short only at its end
+    if (capacity > static_cast<std::size_t>(kMaxFileSize)) return Problem{"larger than 64 MiB"};
+    // It grew: keep what was read in a larger buffer.
+    capacity *= 2;
+    data = buffer.reserve(capacity, filled);
+  }
+  buffer.size_ = filled;
+  return std::nullopt;
+}
+
+}  // namespace quorvel::calendar::ical

@@ -1,0 +1,64 @@
+// Reading a file whole, safely: calendar files and the tz database's zone
+// files alike.
+//
+// Files are opened relative to their folder's descriptor and read with one
+// read into a buffer that each reading thread reuses: no path is built and
+// nothing is allocated per file unless something is wrong with it.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "calendar/ical/problem.h"
+
+namespace quorvel::calendar::ical {
+
+// Whether a failed call's errno says only that the system lacked something
+// (descriptors, memory, a working disk) rather than anything about the file
+// it was asked for: then the store can't be read completely, which is not the
+// same as a bad file.
+bool isResourceError(int error);
+
+// Owns an open file descriptor (or -1), and closes it when it goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// A buffer a thread reads one file after another into.
+class ReadBuffer {
+ public:
+  std::string_view contents() const { return {data_.get(), size_}; }
+
+ private:
+  friend std::optional<Problem> readFileAt(int, const char*, bool, ReadBuffer&);
+  // Room for `capacity` bytes, the first `keep` of them as they were.
+  char* reserve(std::size_t capacity, std::size_t keep = 0);
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_ = 0;
+  std::size_t size_ = 0;
+};
+
+// Reads the regular file `name` of the folder open as `folder` into `buffer`.
+// Anything that isn't a regular file (a FIFO, a device, a folder) is refused
+// without being opened, so that no writer waiting on a FIFO is let through;
+// `knownRegular` says the folder's listing already told it is one.
+std::optional<Problem> readFileAt(int folder, const char* name, bool knownRegular,
+                                  ReadBuffer& buffer);
+
+}  // namespace quorvel::calendar::ical

@@ -1,0 +1,50 @@
+// Time zones that a calendar file defines itself, in a VTIMEZONE.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "calendar/ical/recurrence.h"
+#include "calendar/ical/time.h"
+
+namespace quorvel::calendar::ical {
+
+// A STANDARD or DAYLIGHT part of a VTIMEZONE: from each of its onsets on, the
+// zone is `offsetTo` seconds east of UTC. Onsets are wall-clock times in the
+// offset in force before them, `offsetFrom`.
+struct Observance {
+  std::int64_t offsetFrom = 0;
+  std::int64_t offsetTo = 0;
+  std::int64_t startWall = 0;           // DTSTART: the first onset
+  std::vector<RecurrenceRule> rules;    // RRULEs from DTSTART
+  std::vector<std::int64_t> dateWalls;  // RDATEs
+};
+
+// A zone made of observances. Offsets are worked out with the project's own
+// bounded rule expansion, a year at a time, and remembered: libical's
+// expansion of a VTIMEZONE runs its own rule iterator, which a hostile rule
+// can keep busy for as long as it likes.
+//
+// Not safe for use by several threads at once (it fills its cache as it is
+// asked); each file's zones are read by one thread.
+class DefinedZone final : public Zone {
+ public:
+  explicit DefinedZone(std::vector<Observance> observances);
+  std::int64_t offsetAt(std::int64_t utcSeconds) const override;
+
+ private:
+  struct Year {
+    std::int64_t startOffset = 0;                                // in force at 1 January 00:00 UTC
+    std::vector<std::pair<std::int64_t, std::int64_t>> changes;  // onset (UTC), new offset
+  };
+  const Year& yearOf(int year) const;
+  std::optional<std::int64_t> latestOnset(const Observance& observance, std::int64_t utc) const;
+
+  std::vector<Observance> observances_;
+  std::int64_t offsetBeforeAll_ = 0;
+  mutable std::map<int, Year> years_;
+};
+
+}  // namespace quorvel::calendar::ical

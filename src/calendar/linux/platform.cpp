@@ -1,0 +1,28 @@
+// The Linux platform: the store over the user's iCalendar files, and GNOME's
+// calendars through Evolution Data Server beside them.
+#include "calendar/calendar.h"
+#include "calendar/linux/store.h"
+
+namespace quorvel::calendar {
+namespace {
+
+class LinuxPlatform final : public Platform {
+ public:
+  std::unique_ptr<CalendarStore> createStore(Diagnostics diagnostics) override {
+    return linuxstore::createStore(linuxstore::defaultStoreRoot(), std::move(diagnostics), {},
+                                   linuxstore::defaultEvolutionConfig());
+  }
+
+  // There is no older access request to fall back to on Linux: report a
+  // system new enough for the full-access form.
+  bool isOperatingSystemAtLeast(OperatingSystemVersion) override { return true; }
+};
+
+}  // namespace
+
+Platform& systemPlatform() {
+  static LinuxPlatform platform;
+  return platform;
+}
+
+}  // namespace quorvel::calendar
