@@ -2,9 +2,8 @@
 // pseudo-random generator; the rest is the file's text. Folding a content
 // line (a line end followed by a space or a tab) may happen between any two
 // of its bytes, so the text read again with one to eight folds added inside
-// its lines must give the same events, the same problems in the same order
-// and the same failure. Reading either text must also cost work in
-// proportion to its size.
+// its lines must give the same events and the same problems in the same
+// order. Reading either text must also cost work in proportion to its size.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -84,13 +83,12 @@ std::string folded(std::string_view text, Random& random) {
 }
 
 // A canonical text of everything a parse gives but its work: every field of
-// every event, the problems in order and the failure. Zones are told apart by
+// every event and the problems in order. Zones are told apart by
 // kind and, for the text's own and the system's, by their place in the
 // result's zone list and their offset at the time they qualify.
 class Dump {
  public:
   explicit Dump(const ParsedCalendar& parsed) : parsed_(parsed) {
-    if (parsed.failure) field("failure", *parsed.failure);
     for (const std::string& problem : parsed.problems) field("problem", problem);
     for (const VEvent& event : parsed.events) add(event);
   }
@@ -217,12 +215,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 static_cast<std::uint32_t>(data[3]) << 24);
   const std::string_view text(reinterpret_cast<const char*>(data) + 4, size - 4);
 
-  const ParsedCalendar plain = parseCalendar(text);
+  const ParsedCalendar plain = readCalendar(text);
   checkWork(plain, text, "given");
 
   const std::string foldedText = folded(text, random);
   if (foldedText.size() == text.size()) return 0;  // no point inside a line
-  const ParsedCalendar refolded = parseCalendar(foldedText);
+  const ParsedCalendar refolded = readCalendar(foldedText);
   checkWork(refolded, foldedText, "folded");
 
   const Dump before(plain);

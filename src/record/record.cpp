@@ -95,14 +95,4 @@ void appendRecord(std::string& out, const EventRecord& record) {
   out.append("\",\"participantStatus\":\"").append(record.participantStatus) += "\"}";
 }
 
-std::string serializePayload(const std::vector<EventRecord>& payload) {
-  std::string out = "[";
-  for (const EventRecord& record : payload) {
-    if (out.size() > 1) out.push_back(',');
-    appendRecord(out, record);
-  }
-  out.push_back(']');
-  return out;
-}
-
 }  // namespace quorvel

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "calendar/calendar.h"
 
@@ -40,10 +39,5 @@ EventRecord buildRecord(const calendar::Event& event);
 // Appends the record to `out` as one compact JSON object, members in record
 // order. Bytes of a title that aren't valid UTF-8 become U+FFFD.
 void appendRecord(std::string& out, const EventRecord& record);
-
-// The payload as one compact JSON array, members in record order, no trailing
-// line feed. Bytes of a title that aren't valid UTF-8 become U+FFFD, so the
-// document always parses.
-std::string serializePayload(const std::vector<EventRecord>& payload);
 
 }  // namespace quorvel

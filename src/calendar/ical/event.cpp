@@ -32,8 +32,7 @@ Length lengthOf(const VEvent& event) {
   return Length{};
 }
 
-Occurrence occurrenceAt(const VEvent& event, const Length& length, std::int64_t startWall,
-                        std::shared_ptr<const EventDetails> details) {
+Occurrence occurrenceAt(const VEvent& event, const Length& length, std::int64_t startWall) {
   const Zone& zone = *event.start.zone;
   Occurrence occurrence;
   occurrence.start = toUtc(zone, startWall);
@@ -44,7 +43,6 @@ Occurrence occurrenceAt(const VEvent& event, const Length& length, std::int64_t 
   // them, as the system calendar presents them.
   occurrence.end =
       event.start.isDate ? toUtc(zone, startWall + length.wall - 1) : occurrence.coveredTo;
-  occurrence.details = std::move(details);
   return occurrence;
 }
 

@@ -101,9 +101,9 @@ struct Occurrence {
   std::int64_t coveredTo = 0;  // the true end, used to match the window
   // The start it was planned at: an override's RECURRENCE-ID, else its start.
   std::int64_t originalStart = 0;
-  // Of an event that repeats more often than daily; a run lists only so many.
-  bool fine = false;
-  std::size_t sequence = 0;  // place among its text's occurrences
+  // Of a sub-daily event, one that can repeat more often than daily; a run
+  // lists only so many.
+  bool subDaily = false;
   std::shared_ptr<const EventDetails> details;
 };
 
@@ -118,8 +118,7 @@ struct Length {
 Length lengthOf(const VEvent& event);
 
 // The occurrence of `event` that starts at wall-clock time `startWall` in the
-// zone of the event's start.
-Occurrence occurrenceAt(const VEvent& event, const Length& length, std::int64_t startWall,
-                        std::shared_ptr<const EventDetails> details);
+// zone of the event's start, without its details.
+Occurrence occurrenceAt(const VEvent& event, const Length& length, std::int64_t startWall);
 
 }  // namespace quorvel::calendar::ical

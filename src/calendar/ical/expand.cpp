@@ -7,7 +7,6 @@
 #include <tuple>
 #include <unordered_map>
 
-#include "calendar/ical/identity.h"
 #include "calendar/ical/reader.h"
 
 namespace quorvel::calendar::ical {
@@ -15,8 +14,14 @@ namespace {
 
 constexpr double kFourYears = 1461.0 * 86400.0;
 
-std::shared_ptr<const EventDetails> detailsOf(
-    const VEvent& event, const std::unordered_set<std::string>& userAddresses) {
+// Room for one daylight-saving change of the clock around a time: an hour,
+// what every zone's changes move it by but Antarctica/Troll's.
+constexpr std::int64_t kDaylightSavingRoom = 3600;
+// How far a wall-clock time can lie from the instant it names, in any zone,
+// across a daylight-saving change.
+constexpr std::int64_t kWallReach = kMaxUtcOffset + kDaylightSavingRoom;
+
+std::shared_ptr<const EventDetails> detailsOf(const VEvent& event, const Addresses& userAddresses) {
   auto details = std::make_shared<EventDetails>();
   details->title = event.title;
   details->isAllDay = event.start.isDate;
@@ -120,39 +125,15 @@ class Starts {
   std::optional<std::int64_t> last_;
 };
 
-// Whether the event can have more than one occurrence a day: a rule that can,
-// or several rules that are daily.
+// Whether the event is sub-daily: it can have more than one occurrence a
+// day, by a rule that repeats within a day or by several daily rules.
 bool isSubDaily(const VEvent& event) {
   int daily = 0;
   for (const RecurrenceRule& rule : event.rules) {
-    if (isSubDaily(rule)) return true;
+    if (repeatsWithinADay(rule)) return true;
     daily += rule.frequency == Frequency::daily;
   }
   return daily > 1;
-}
-
-// Keeps the earliest kMaxFineOccurrencesPerRun of `occurrences` (by start,
-// end, then place), in their order; true when some were dropped.
-bool keepEarliest(std::vector<Occurrence>& occurrences) {
-  if (occurrences.size() <= kMaxFineOccurrencesPerRun) return false;
-  std::vector<std::size_t> order(occurrences.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  const auto earlier = [&occurrences](std::size_t a, std::size_t b) {
-    const Occurrence& x = occurrences[a];
-    const Occurrence& y = occurrences[b];
-    if (x.start != y.start || x.end != y.end) return listedBefore(x.start, x.end, y.start, y.end);
-    return a < b;
-  };
-  const auto cut = order.begin() + kMaxFineOccurrencesPerRun;
-  std::nth_element(order.begin(), cut, order.end(), earlier);
-  std::vector<bool> dropped(occurrences.size(), false);
-  for (auto it = cut; it != order.end(); ++it) dropped[*it] = true;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < occurrences.size(); ++i) {
-    if (!dropped[i]) occurrences[kept++] = std::move(occurrences[i]);
-  }
-  occurrences.resize(kept);
-  return true;
 }
 
 // The most wall-clock time an occurrence of the event can span, whatever
@@ -166,19 +147,18 @@ std::int64_t longest(const VEvent& event) {
   } else if (event.duration) {
     length = std::max(length, event.duration->days * kSecondsPerDay + event.duration->seconds);
   }
-  return std::max<std::int64_t>(length, 0) + 3600;
+  return std::max<std::int64_t>(length, 0) + kDaylightSavingRoom;
 }
 
 class Expander {
  public:
-  Expander(const Window& window, const std::unordered_set<std::string>& userAddresses,
-           TextEvents& result)
+  Expander(const Window& window, const Addresses& userAddresses, TextEvents& result)
       : window_(window), userAddresses_(userAddresses), result_(result) {}
 
   // An override, or an event that stands alone.
   void addSingle(const VEvent& event) {
     if (plainlyOutside(event)) return;
-    Occurrence occurrence = occurrenceAt(event, lengthOf(event), event.start.wall, nullptr);
+    Occurrence occurrence = occurrenceAt(event, lengthOf(event), event.start.wall);
     if (overlaps(window_, occurrence.start, occurrence.coveredTo)) {
       if (const auto& original = event.recurrenceId) {
         occurrence.originalStart = toUtc(*original->zone, original->wall);
@@ -188,21 +168,10 @@ class Expander {
     }
   }
 
-  // Puts the occurrences of events repeating more often than daily back
-  // among the others, in the order they were found, less those beyond the
-  // run's cap.
+  // Leaves only the earliest occurrences of sub-daily events that a run
+  // lists.
   void finish() {
-    result_.fineCut = keepEarliest(fine_) || result_.fineCut;
-    if (fine_.empty()) return;
-    std::vector<Occurrence> merged;
-    merged.reserve(result_.occurrences.size() + fine_.size());
-    std::merge(std::make_move_iterator(result_.occurrences.begin()),
-               std::make_move_iterator(result_.occurrences.end()),
-               std::make_move_iterator(fine_.begin()), std::make_move_iterator(fine_.end()),
-               std::back_inserter(merged),
-               [](const Occurrence& a, const Occurrence& b) { return a.sequence < b.sequence; });
-    result_.occurrences = std::move(merged);
-    fine_.clear();
+    if (subDaily_ > kMaxSubDailyOccurrencesPerRun) trim();
   }
 
   // An event with its recurrence set, less its exceptions and the
@@ -211,11 +180,10 @@ class Expander {
     // Starts that can reach into the window, with room for any zone offset.
     // The bound on the length needs no zone, so that a series with no start
     // near the window never looks its zones up.
-    const std::int64_t slack = kMaxUtcOffset + 3600;
     const auto fromWall =
-        static_cast<std::int64_t>(std::floor(window_.start)) - longest(event) - slack;
+        static_cast<std::int64_t>(std::floor(window_.start)) - longest(event) - kWallReach;
     std::optional<Length> length;
-    const auto toWall = static_cast<std::int64_t>(std::ceil(window_.end)) + slack;
+    const auto toWall = static_cast<std::int64_t>(std::ceil(window_.end)) + kWallReach;
 
     // The starts its exceptions and overrides remove, worked out at its first
     // start near the window (they may need its zones).
@@ -234,8 +202,8 @@ class Expander {
       return std::binary_search(removed->begin(), removed->end(), wall);
     };
 
-    const bool fine = isSubDaily(event);
-    const int most = fine ? kMaxFineOccurrences : kMaxOccurrences;
+    const bool subDaily = isSubDaily(event);
+    const int most = subDaily ? kMaxSubDailyOccurrences : kMaxOccurrences;
     std::shared_ptr<const EventDetails> details;
     int listed = 0;
     Starts starts(event, fromWall, &budget_);
@@ -243,20 +211,20 @@ class Expander {
       if (candidate->wall > toWall) break;
       if (isRemoved(candidate->wall)) continue;
       if (!candidate->length && !length) length = lengthOf(event);
-      Occurrence occurrence = occurrenceAt(event, candidate->length ? *candidate->length : *length,
-                                           candidate->wall, nullptr);
+      Occurrence occurrence =
+          occurrenceAt(event, candidate->length ? *candidate->length : *length, candidate->wall);
       if (!overlaps(window_, occurrence.start, occurrence.coveredTo)) continue;
       if (listed == most) {
         result_.problems.push_back(aboutEvent(
             event.number,
-            std::string(fine ? "repeats more often than daily" : "has too many occurrences") +
+            std::string(subDaily ? "repeats more often than daily" : "has too many occurrences") +
                 "; only its first " + std::to_string(most) +
                 " occurrences in the window are listed"));
         return;
       }
       if (!details) details = detailsFor(event);
       occurrence.details = details;
-      occurrence.fine = fine;
+      occurrence.subDaily = subDaily;
       add(std::move(occurrence));
       ++listed;
     }
@@ -271,25 +239,23 @@ class Expander {
   // Whether the event lies certainly outside the window, wherever its zones
   // put it: then they need not be looked up.
   bool plainlyOutside(const VEvent& event) const {
-    const std::int64_t reach = kMaxUtcOffset + 3600;
-    const auto first = static_cast<double>(event.start.wall - reach);
-    const auto last = static_cast<double>(event.start.wall + longest(event) + reach);
+    const auto first = static_cast<double>(event.start.wall - kWallReach);
+    const auto last = static_cast<double>(event.start.wall + longest(event) + kWallReach);
     return first >= window_.end || last <= window_.start;
   }
 
-  // Occurrences of events repeating more often than daily are kept apart and
-  // trimmed as they grow, so that a file of many such series never holds much
-  // more than a run can list.
+  // Occurrences of sub-daily events are trimmed as they grow, so that a
+  // file of many such series never holds much more than a run can list.
   void add(Occurrence occurrence) {
-    occurrence.sequence = sequence_++;
-    if (!occurrence.fine) {
-      result_.occurrences.push_back(std::move(occurrence));
-      return;
-    }
-    fine_.push_back(std::move(occurrence));
-    if (fine_.size() > 2 * kMaxFineOccurrencesPerRun) {
-      result_.fineCut = keepEarliest(fine_) || result_.fineCut;
-    }
+    subDaily_ += occurrence.subDaily;
+    result_.occurrences.push_back(std::move(occurrence));
+    if (subDaily_ > kSubDailyTrimAt) trim();
+  }
+
+  void trim() {
+    std::vector<Occurrence>* const lists[] = {&result_.occurrences};
+    result_.subDailyCut = keepEarliestSubDaily(lists) || result_.subDailyCut;
+    subDaily_ = std::min(subDaily_, kMaxSubDailyOccurrencesPerRun);
   }
 
   // What the event's listed occurrences show; said once per event, when its
@@ -306,12 +272,11 @@ class Expander {
   }
 
   const Window& window_;
-  const std::unordered_set<std::string>& userAddresses_;
+  const Addresses& userAddresses_;
   TextEvents& result_;
   // Steps of rule expansion the whole text may take.
   std::int64_t budget_ = kTextBudget;
-  std::vector<Occurrence> fine_;
-  std::size_t sequence_ = 0;
+  std::size_t subDaily_ = 0;  // occurrences of sub-daily events among the result's
 };
 
 }  // namespace
@@ -325,25 +290,18 @@ std::optional<Window> searchWindow(const Window& requested) {
   return Window{start, end};
 }
 
-TextEvents eventsInText(std::string_view text, const Window& requested,
-                        const std::unordered_set<std::string>& userAddresses) {
+TextEvents eventsInText(std::string_view text, const Window& window,
+                        const Addresses& userAddresses) {
   TextEvents result;
-  const std::optional<Window> window = searchWindow(requested);
-  if (!window) return result;
-
-  const ParsedCalendar parsed = parseCalendar(text);
-  if (parsed.failure) {
-    result.failure = parsed.failure;
-    return result;
-  }
-  result.problems = parsed.problems;
+  ParsedCalendar parsed = readCalendar(text);
+  result.problems = std::move(parsed.problems);
 
   std::unordered_map<std::string_view, std::vector<const VEvent*>> overrides;
   for (const VEvent& event : parsed.events) {
     if (event.recurrenceId) overrides[event.uid].push_back(&event);
   }
 
-  Expander expander(*window, userAddresses, result);
+  Expander expander(window, userAddresses, result);
   static const std::vector<const VEvent*> kNone;
   for (const VEvent& event : parsed.events) {
     const auto own = overrides.find(event.uid);
@@ -355,12 +313,47 @@ TextEvents eventsInText(std::string_view text, const Window& requested,
     }
   }
   expander.finish();
-  if (parsed.lateFailure && *parsed.lateFailure) {
-    TextEvents failed;
-    failed.failure = *parsed.lateFailure;
-    return failed;
-  }
   return result;
+}
+
+bool keepEarliestSubDaily(std::span<std::vector<Occurrence>* const> lists) {
+  struct Ref {
+    std::int64_t start;
+    std::int64_t end;
+    std::size_t list;
+    std::size_t index;
+  };
+  std::vector<Ref> found;
+  for (std::size_t l = 0; l < lists.size(); ++l) {
+    const std::vector<Occurrence>& occurrences = *lists[l];
+    for (std::size_t i = 0; i < occurrences.size(); ++i) {
+      if (occurrences[i].subDaily)
+        found.push_back({occurrences[i].start, occurrences[i].end, l, i});
+    }
+  }
+  if (found.size() <= kMaxSubDailyOccurrencesPerRun) return false;
+  const auto earlier = [](const Ref& a, const Ref& b) {
+    if (a.start != b.start || a.end != b.end) return listedBefore(a.start, a.end, b.start, b.end);
+    return std::tie(a.list, a.index) < std::tie(b.list, b.index);
+  };
+  const auto cut = found.begin() + kMaxSubDailyOccurrencesPerRun;
+  std::nth_element(found.begin(), cut, found.end(), earlier);
+  std::vector<std::vector<bool>> removed(lists.size());
+  for (auto it = cut; it != found.end(); ++it) {
+    std::vector<bool>& marks = removed[it->list];
+    if (marks.empty()) marks.assign(lists[it->list]->size(), false);
+    marks[it->index] = true;
+  }
+  for (std::size_t l = 0; l < lists.size(); ++l) {
+    if (removed[l].empty()) continue;
+    std::vector<Occurrence>& occurrences = *lists[l];
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < occurrences.size(); ++i) {
+      if (!removed[l][i]) occurrences[kept++] = std::move(occurrences[i]);
+    }
+    occurrences.resize(kept);
+  }
+  return true;
 }
 
 }  // namespace quorvel::calendar::ical

@@ -7,13 +7,23 @@
 #include <cerrno>
 #include <cstring>
 
+#include "calendar/calendar.h"
+
 namespace quorvel::calendar::ical {
 namespace {
 
 // Calendar files are small; one this large is not something to parse.
 constexpr off_t kMaxFileSize = off_t{64} << 20;
 
-Problem problemOf(int error) { return {std::strerror(error), isResourceError(error)}; }
+// Why a call that failed with `error` leaves the file unusable; throws when
+// the system lacked a resource.
+std::string problemOf(std::string_view folderPath, const char* name, int error) {
+  if (isResourceError(error)) {
+    if (folderPath.empty()) failIncomplete(name, error);
+    failIncomplete(std::string(folderPath) + "/" + name, error);
+  }
+  return std::strerror(error);
+}
 
 }  // namespace
 
@@ -36,6 +46,13 @@ bool isResourceError(int error) {
   }
 }
 
+void failIncomplete(std::string_view subject, int error) {
+  std::string line(subject);
+  line += ": ";
+  line += std::strerror(error);
+  throw IncompleteRead(line);
+}
+
 char* ReadBuffer::reserve(std::size_t capacity, std::size_t keep) {
   if (capacity > capacity_) {
     auto data = std::make_unique_for_overwrite<char[]>(capacity);
@@ -46,21 +63,21 @@ char* ReadBuffer::reserve(std::size_t capacity, std::size_t keep) {
   return data_.get();
 }
 
-std::optional<Problem> readFileAt(int folder, const char* name, bool knownRegular,
-                                  ReadBuffer& buffer) {
+std::optional<std::string> readFileAt(int folder, std::string_view folderPath, const char* name,
+                                      bool knownRegular, ReadBuffer& buffer) {
   buffer.size_ = 0;
   struct stat status {};
   // Look before opening: opening a FIFO would let a writer blocked on it go.
   if (!knownRegular) {
-    if (::fstatat(folder, name, &status, 0) != 0) return problemOf(errno);
-    if (!S_ISREG(status.st_mode)) return Problem{"not a regular file"};
+    if (::fstatat(folder, name, &status, 0) != 0) return problemOf(folderPath, name, errno);
+    if (!S_ISREG(status.st_mode)) return "not a regular file";
   }
   const FileDescriptor file(::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (file.get() < 0) return problemOf(errno);
+  if (file.get() < 0) return problemOf(folderPath, name, errno);
   // It may have been replaced since it was looked at.
-  if (::fstat(file.get(), &status) != 0) return problemOf(errno);
-  if (!S_ISREG(status.st_mode)) return Problem{"not a regular file"};
-  if (status.st_size > kMaxFileSize) return Problem{"larger than 64 MiB"};
+  if (::fstat(file.get(), &status) != 0) return problemOf(folderPath, name, errno);
+  if (!S_ISREG(status.st_mode)) return "not a regular file";
+  if (status.st_size > kMaxFileSize) return "larger than 64 MiB";
 
   // One read, into room for a byte more than the file holds: a full buffer
   // means the file grew while being read, and only then is there a second.
@@ -71,12 +88,12 @@ std::optional<Problem> readFileAt(int folder, const char* name, bool knownRegula
     const ssize_t got = ::read(file.get(), data + filled, capacity - filled);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return problemOf(errno);
+      return problemOf(folderPath, name, errno);
     }
     if (got == 0) break;
     filled += static_cast<std::size_t>(got);
     if (filled < capacity) break;  // a regular file reads short only at its end
-    if (capacity > static_cast<std::size_t>(kMaxFileSize)) return Problem{"larger than 64 MiB"};
+    if (capacity > static_cast<std::size_t>(kMaxFileSize)) return "larger than 64 MiB";
     // It grew: keep what was read in a larger buffer.
     capacity *= 2;
     data = buffer.reserve(capacity, filled);

@@ -11,10 +11,9 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
-
-#include "calendar/ical/problem.h"
 
 namespace quorvel::calendar::ical {
 
@@ -40,13 +39,19 @@ class FileDescriptor {
   int fd_;
 };
 
+// Throws IncompleteRead for `subject` (a path), which the system couldn't
+// read for want of a resource (`error`): the one way a failure to read
+// completely leaves the code that met it.
+[[noreturn]] void failIncomplete(std::string_view subject, int error);
+
 // A buffer a thread reads one file after another into.
 class ReadBuffer {
  public:
   std::string_view contents() const { return {data_.get(), size_}; }
 
  private:
-  friend std::optional<Problem> readFileAt(int, const char*, bool, ReadBuffer&);
+  friend std::optional<std::string> readFileAt(int, std::string_view, const char*, bool,
+                                               ReadBuffer&);
   // Room for `capacity` bytes, the first `keep` of them as they were.
   char* reserve(std::size_t capacity, std::size_t keep = 0);
   std::unique_ptr<char[]> data_;
@@ -54,11 +59,14 @@ class ReadBuffer {
   std::size_t size_ = 0;
 };
 
-// Reads the regular file `name` of the folder open as `folder` into `buffer`.
-// Anything that isn't a regular file (a FIFO, a device, a folder) is refused
-// without being opened, so that no writer waiting on a FIFO is let through;
-// `knownRegular` says the folder's listing already told it is one.
-std::optional<Problem> readFileAt(int folder, const char* name, bool knownRegular,
-                                  ReadBuffer& buffer);
+// Reads the regular file `name` of the folder open as `folder` (whose path is
+// `folderPath`, for messages; empty when `name` is a whole path) into
+// `buffer`. Anything that isn't a regular file (a FIFO, a device, a folder)
+// is refused without being opened, so that no writer waiting on a FIFO is let
+// through; `knownRegular` says the folder's listing already told it is one.
+// Returns why the file can't be used, or nothing when it was read; throws
+// IncompleteRead (failIncomplete) when the system lacked a resource.
+std::optional<std::string> readFileAt(int folder, std::string_view folderPath, const char* name,
+                                      bool knownRegular, ReadBuffer& buffer);
 
 }  // namespace quorvel::calendar::ical

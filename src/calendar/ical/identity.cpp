@@ -19,21 +19,10 @@ std::string addressKey(std::string_view address) {
   return key;
 }
 
-std::vector<std::string> parseAddresses(std::string_view text) {
-  std::vector<std::string> addresses;
-  std::string_view rest = text;
-  while (!rest.empty()) {
-    const std::size_t newline = rest.find('\n');
-    std::string_view line = rest.substr(0, newline);
-    rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
-
-    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!line.empty() && isSpace(line.front())) line.remove_prefix(1);
-    while (!line.empty() && isSpace(line.back())) line.remove_suffix(1);
-    std::string address = addressKey(line);
-    if (!address.empty()) addresses.push_back(std::move(address));
-  }
-  return addresses;
+Addresses userAddresses(const Addresses& calendar, const Addresses& store) {
+  Addresses all = store;
+  all.insert(calendar.begin(), calendar.end());
+  return all;
 }
 
 }  // namespace quorvel::calendar::ical

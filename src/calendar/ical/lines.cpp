@@ -51,17 +51,6 @@ std::string undoEscapes(std::string_view text, char escape,
   return out;
 }
 
-std::vector<std::string> parameterValues(std::string_view values) {
-  std::vector<std::string> out;
-  for (;;) {
-    std::size_t after = 0;
-    out.push_back(decoded(firstValue(values, after)));
-    if (after >= values.size()) break;
-    values.remove_prefix(after + 1);  // past the comma
-  }
-  return out;
-}
-
 bool ContentLine::hasParameter(std::string_view parameterName) const {
   for (const Parameter& p : parameters) {
     ++lookups;

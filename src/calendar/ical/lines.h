@@ -91,7 +91,4 @@ inline bool sameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-// Each value of a parameter's value list, unquoted and decoded.
-std::vector<std::string> parameterValues(std::string_view values);
-
 }  // namespace quorvel::calendar::ical

@@ -1,7 +1,8 @@
-// How the store says what it can't use. Every file, event or value that
-// can't be used comes with a Problem; the store turns each into one line on
-// the run's error handle ("path: reason"), or, when the system lacked a
-// resource, into a failure of the whole read.
+// How the engine says what it can't use. Every value or event that can't be
+// used comes with a reason, which the store turns into one line on the run's
+// error handle ("subject: reason"). What the system lacked a resource for is
+// not a problem of the text's but a failure of the whole read: that is thrown
+// (IncompleteRead, std::bad_alloc), never returned.
 #pragma once
 
 #include <new>
@@ -14,9 +15,6 @@ namespace quorvel::calendar::ical {
 
 struct Problem {
   std::string reason;  // what is wrong, as a line says it after its subject
-  // The system's problem (no descriptor or memory to spare), not the
-  // item's: the store can't be read completely.
-  bool incomplete = false;
 };
 
 // A value, or the problem that kept it from being one.

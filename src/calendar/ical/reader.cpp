@@ -148,15 +148,11 @@ class KnownZones {
     return zone;
   }
 
-  // Null for a zone the system doesn't know; a failure is never kept.
-  std::shared_ptr<const Zone> system(const std::string& tzid, std::optional<std::string>& failure) {
+  // Null for a zone the system doesn't know. Throws IncompleteRead when its
+  // file couldn't be read for want of a resource (which is then not kept).
+  std::shared_ptr<const Zone> system(const std::string& tzid) {
     if (const auto known = system_.find(tzid); known != system_.end()) return known->second;
-    SystemZoneLookup found = systemZone(tzid);
-    if (found.failure) {
-      failure = std::move(found.failure);
-      return nullptr;
-    }
-    std::shared_ptr<const Zone> zone = std::move(found.zone);
+    std::shared_ptr<const Zone> zone = systemZone(tzid);
     system_.emplace(tzid, zone);
     return zone;
   }
@@ -178,12 +174,12 @@ thread_local KnownZones knownZones;
 // A zone of the system's tz database, looked up when one of its offsets is
 // first asked for: an event far from the window never needs it, and loading
 // a zone costs more than reading a file. One that nobody knows reads as local
-// time; one that can't be read for want of a resource says so in `failure`.
-// Used by the thread that read the text, as its events are.
+// time; one that can't be read for want of a resource throws IncompleteRead
+// from the first use. Used by the thread that read the text, as its events
+// are.
 class SystemZoneOnDemand final : public Zone {
  public:
-  SystemZoneOnDemand(std::string tzid, std::shared_ptr<std::optional<std::string>> failure)
-      : tzid_(std::move(tzid)), failure_(std::move(failure)) {}
+  explicit SystemZoneOnDemand(std::string tzid) : tzid_(std::move(tzid)) {}
 
   std::int64_t offsetAt(std::int64_t utcSeconds) const override {
     return resolved().offsetAt(utcSeconds);
@@ -197,16 +193,13 @@ class SystemZoneOnDemand final : public Zone {
  private:
   const Zone& resolved() const {
     if (resolved_ == nullptr) {
-      std::optional<std::string> failure;
-      zone_ = knownZones.system(tzid_, failure);
-      if (failure && !*failure_) *failure_ = std::move(failure);
+      zone_ = knownZones.system(tzid_);
       resolved_ = zone_ ? zone_.get() : &localZone();
     }
     return *resolved_;
   }
 
   std::string tzid_;
-  std::shared_ptr<std::optional<std::string>> failure_;
   mutable std::shared_ptr<const Zone> zone_;
   mutable const Zone* resolved_ = nullptr;
 };
@@ -268,12 +261,11 @@ void Reader::read(std::string_view text) {
     } else if (line.hasValue) {
       property(line);
     }
-    if (result_.failure) return;
   }
   result_.work = lines.work() + line.lookups;
   if (!stack_.empty()) result_.problems.emplace_back("ends inside a component (no END line)");
-  while (!stack_.empty() && !result_.failure) close(false);
-  if (!result_.failure) finish(topLevel_);
+  while (!stack_.empty()) close(false);
+  finish(topLevel_);
   if (!sawData_) result_.problems.emplace_back("holds no iCalendar data, skipped");
 }
 
@@ -312,7 +304,7 @@ void Reader::end(std::string_view name) {
   });
   if (open == stack_.rend()) return;
   const std::size_t keep = stack_.size() - 1 - static_cast<std::size_t>(open - stack_.rbegin());
-  while (stack_.size() > keep && !result_.failure) close(true);
+  while (stack_.size() > keep) close(true);
 }
 
 void Reader::close(bool complete) {
@@ -500,7 +492,7 @@ void Reader::finish(Scope& scope) {
         defined != scope.definedZones.end() && defined->second) {
       zones_->push_back(defined->second);
     } else {
-      zones_->push_back(std::make_shared<const SystemZoneOnDemand>(tzid, result_.lateFailure));
+      zones_->push_back(std::make_shared<const SystemZoneOnDemand>(tzid));
       onDemand[i] = true;
     }
     zones[i] = zones_->back().get();
@@ -602,16 +594,10 @@ std::optional<VEvent> Reader::eventOf(const WrittenEvent& written,
 
 }  // namespace
 
-ParsedCalendar parseCalendar(std::string_view text) {
+ParsedCalendar readCalendar(std::string_view text) {
   ParsedCalendar result;
-  result.lateFailure = std::make_shared<std::optional<std::string>>();
   Reader reader(result);
   reader.read(text);
-  if (result.failure) {
-    ParsedCalendar failed;
-    failed.failure = std::move(result.failure);
-    return failed;
-  }
   return result;
 }
 

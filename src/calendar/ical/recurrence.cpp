@@ -3,12 +3,8 @@
 // second, every INTERVAL of them) is filled with every day and time its BY
 // parts allow, then BYSETPOS picks among them. Expanding and limiting parts are
 // both applied as filters over the whole period, which is equivalent once the
-// parts a rule leaves out are taken from DTSTART.
-//
-// libical's own iterator is not used: in libical 3.0 it can loop forever or
-// crash on rules that match nothing (a yearly 30 February), mishandles
-// negative BYMONTHDAY and BYYEARDAY on daily rules, and misplaces hourly and
-// minutely rules when asked to start later than DTSTART.
+// parts a rule leaves out are taken from DTSTART. Every expansion has a budget
+// of steps, so that a rule that matches nothing (a yearly 30 February) ends.
 #include "calendar/ical/recurrence.h"
 
 #include <algorithm>
@@ -110,7 +106,7 @@ std::optional<Problem> ruleProblem(const RecurrenceRule& rule, bool allDay) {
   return std::nullopt;
 }
 
-bool isSubDaily(const RecurrenceRule& rule) {
+bool repeatsWithinADay(const RecurrenceRule& rule) {
   const auto count = [](const std::vector<int>& values) {
     return std::max<std::size_t>(values.size(), 1);
   };

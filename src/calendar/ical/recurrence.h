@@ -46,7 +46,7 @@ struct RecurrenceRule {
 
 // Whether the rule can give more than one occurrence a day: a frequency
 // finer than daily, or several hours, minutes or seconds.
-bool isSubDaily(const RecurrenceRule& rule);
+bool repeatsWithinADay(const RecurrenceRule& rule);
 
 // Why a rule can't be used, or nothing when it can: a part out of its range,
 // or a frequency finer than a day for an all-day event.

@@ -12,7 +12,6 @@
 #include <string>
 
 #include "calendar/ical/file.h"
-#include "calendar/ical/problem.h"
 #include "calendar/ical/windows_zones.h"
 
 namespace quorvel::calendar::ical {
@@ -66,10 +65,11 @@ std::unique_ptr<cctz::ZoneInfoSource> handedZoneFile(
 // only the names CCTZ knows without one, such as "UTC"); false when CCTZ
 // can't use them.
 bool loadFromBytes(const std::string& name, std::string_view bytes, cctz::time_zone& zone) {
-  handedZoneBytes = bytes;
-  const bool loaded = cctz::load_time_zone(name, &zone);
-  handedZoneBytes = {};
-  return loaded;
+  struct Handed {
+    explicit Handed(std::string_view bytes) { handedZoneBytes = bytes; }
+    ~Handed() { handedZoneBytes = {}; }
+  } handed(bytes);
+  return cctz::load_time_zone(name, &zone);
 }
 
 // Where a zoneinfo file of version 2 or later lists its last change, and
@@ -167,7 +167,7 @@ class ListedTzZone final : public Zone {
 
 // Only names made of the characters of tz database names become paths: no
 // "..", no absolute paths.
-bool looksLikeZoneName(std::string_view name) {
+bool isZoneFileName(std::string_view name) {
   if (name.empty() || name.size() > 128 || name.front() == '/') return false;
   if (name.find("..") != std::string_view::npos) return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
@@ -176,50 +176,42 @@ bool looksLikeZoneName(std::string_view name) {
   });
 }
 
-// Loads one tz database name; false when there is no such zone or it can't be
-// read (then `failure` says why when a resource was wanting).
-bool load(std::string_view name, SystemZoneLookup& result) {
-  if (!looksLikeZoneName(name)) return false;
+// Loads one tz database name; null when there is no such zone or it can't
+// be read.
+std::unique_ptr<Zone> load(std::string_view name) {
+  if (!isZoneFileName(name)) return nullptr;
   const std::string zoneName(name);
   const std::string path = zoneFilePath(zoneName);
   ReadBuffer file;
-  const std::optional<Problem> problem = readFileAt(AT_FDCWD, path.c_str(), false, file);
-  if (problem && problem->incomplete) {
-    result.failure = lineAbout(path, problem->reason);
-    return false;
-  }
   // Missing, a folder, or unreadable: no bytes.
-  const std::string_view bytes = problem ? std::string_view() : file.contents();
+  const bool unusable = readFileAt(AT_FDCWD, {}, path.c_str(), false, file).has_value();
+  const std::string_view bytes = unusable ? std::string_view() : file.contents();
   cctz::time_zone zone;
   if (const auto listed = listedChanges(bytes)) {
     // The same bytes with an empty rule.
     std::string cut(bytes.substr(0, listed->ruleAt + 1));
     cut += '\n';
     if (loadFromBytes("listed:" + zoneName, cut, zone)) {
-      result.zone =
-          std::make_unique<ListedTzZone>(zone, listed->lastChange, zoneName, std::move(file));
-      return true;
+      return std::make_unique<ListedTzZone>(zone, listed->lastChange, zoneName, std::move(file));
     }
   }
   // Files of other forms, and names CCTZ knows without a file.
-  if (!loadFromBytes(zoneName, bytes, zone)) return false;
-  result.zone = std::make_unique<TzZone>(zone);
-  return true;
+  if (!loadFromBytes(zoneName, bytes, zone)) return nullptr;
+  return std::make_unique<TzZone>(zone);
 }
 
 }  // namespace
 
-SystemZoneLookup systemZone(std::string_view tzid) {
-  SystemZoneLookup result;
+std::unique_ptr<Zone> systemZone(std::string_view tzid) {
   std::string_view name = tzid;
   while (!name.empty()) {
-    if (load(name, result) || result.failure) return result;
+    if (auto zone = load(name)) return zone;
     const std::size_t slash = name.find('/');
     if (slash == std::string_view::npos) break;
     name.remove_prefix(slash + 1);
   }
-  if (const auto windows = windowsZone(tzid)) load(*windows, result);
-  return result;
+  if (const auto windows = windowsZone(tzid)) return load(*windows);
+  return nullptr;
 }
 
 }  // namespace quorvel::calendar::ical

@@ -13,24 +13,17 @@
 #pragma once
 
 #include <memory>
-#include <optional>
-#include <string>
 #include <string_view>
 
 #include "calendar/ical/time.h"
 
 namespace quorvel::calendar::ical {
 
-struct SystemZoneLookup {
-  std::unique_ptr<Zone> zone;  // null when there is no such zone
-  // Set when the zone's file exists but couldn't be read for want of a
-  // resource: "path: reason".
-  std::optional<std::string> failure;
-};
-
 // The zone a TZID names: a tz database name ("Europe/Berlin"), the same after
 // a vendor's prefix ("/mozilla.org/20070129_1/Europe/Berlin"), or a Windows
-// zone name ("W. Europe Standard Time").
-SystemZoneLookup systemZone(std::string_view tzid);
+// zone name ("W. Europe Standard Time"); null when there is no such zone.
+// Throws IncompleteRead when the zone's file exists but couldn't be read for
+// want of a resource.
+std::unique_ptr<Zone> systemZone(std::string_view tzid);
 
 }  // namespace quorvel::calendar::ical

@@ -22,10 +22,9 @@ struct Observance {
   std::vector<std::int64_t> dateWalls;  // RDATEs
 };
 
-// A zone made of observances. Offsets are worked out with the project's own
-// bounded rule expansion, a year at a time, and remembered: libical's
-// expansion of a VTIMEZONE runs its own rule iterator, which a hostile rule
-// can keep busy for as long as it likes.
+// A zone made of observances. Offsets are worked out with the bounded rule
+// expansion that events use, a year at a time, and remembered, so that a
+// hostile rule costs no more than its budget.
 //
 // Not safe for use by several threads at once (it fills its cache as it is
 // asked); each file's zones are read by one thread.

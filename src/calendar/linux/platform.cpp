@@ -2,6 +2,7 @@
 // calendars through Evolution Data Server beside them.
 #include "calendar/calendar.h"
 #include "calendar/linux/store.h"
+#include "calendar/linux/xdg.h"
 
 namespace quorvel::calendar {
 namespace {

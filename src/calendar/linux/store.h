@@ -1,27 +1,20 @@
-// The calendar store over the user's iCalendar files.
+// The Linux store: the user's calendars from each of their sources (the
+// store's folder of iCalendar files, GNOME's calendars through Evolution
+// Data Server), read on one pool of threads by the iCalendar engine and
+// merged in one order.
 #pragma once
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <string_view>
 #include <thread>
 
 #include "calendar/calendar.h"
-#include "calendar/ical/expand.h"
 
 namespace quorvel::calendar::linuxstore {
 
-// `${XDG_DATA_HOME:-$HOME/.local/share}/calendars`.
-std::filesystem::path defaultStoreRoot();
-
-// `${XDG_CONFIG_HOME:-$HOME/.config}/evolution`, where Evolution Data Server
-// keeps the user's calendar sources.
-std::filesystem::path defaultEvolutionConfig();
-
 struct StoreOptions {
-  // Threads that read and parse files: at least one.
+  // Threads that read: at least one.
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
 };
 

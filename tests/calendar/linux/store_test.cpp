@@ -1,6 +1,7 @@
 // The store over iCalendar files, through its interface, in New York (UTC-5
 // in March 2026).
 #include "calendar/linux/store.h"
+#include "calendar/linux/xdg.h"
 
 #include <pwd.h>
 #include <unistd.h>

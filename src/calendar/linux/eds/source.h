@@ -1,69 +1,20 @@
-// Reading the calendars that Evolution Data Server (EDS) lists: GNOME's
-// calendars (Personal, Birthdays & Anniversaries, CalDAV, Google and
-// Exchange accounts...), beside the user's iCalendar files.
-//
-// Each enabled calendar source is connected and asked one query
-// (text.h: queryFor); what it answers is turned back into iCalendar text, one
-// VCALENDAR per UID with the definitions of the zones it names, for the store
-// to read with the same reader and expansion as its files. EDS's own
-// expansion is not used: EDS 3.46 lists occurrences that an override moved
-// out of the window and misses floating times near the window's edges.
-//
-// Every call that waits on EDS is bounded, whatever the session bus does:
-// the registry and the calendars (connected in parallel) are each created
-// and read on a thread of their own, which is waited for until a deadline.
-// Calendars are cancelled at theirs, and a calendar that didn't answer in
-// time is skipped with a line. A thread whose call doesn't return even then
-// (EDS can wait on threads of its own that nothing cancels) is left behind,
-// never joined, and EDS is not called again in that run.
+// GNOME's calendars, through Evolution Data Server (EDS), as a source of the
+// store.
 #pragma once
 
-#include <chrono>
-#include <optional>
-#include <string>
-#include <vector>
+#include <filesystem>
+#include <memory>
 
-#include "calendar/linux/eds/api.h"
-#include "calendar/linux/eds/text.h"
-#include "calendar/window.h"
+#include "calendar/linux/source/source.h"
 
 namespace quorvel::calendar::linuxstore::eds {
 
-struct Calendar {
-  std::string uid;          // its source's UID, unique and stable
-  std::string displayName;  // as the user named it
-  // The calendar's own address (a CalDAV account's), as addressKey gives it.
-  std::vector<std::string> addresses;
-  std::vector<EventText> events;
-  // Why it was skipped, as a line says it after the calendar's name.
-  std::optional<std::string> problem;
-
-  // How lines name it: "Work (EDS 1f2e…)".
-  std::string subject() const { return displayName + " (EDS " + uid + ")"; }
-};
-
-struct Reading {
-  std::vector<Calendar> calendars;  // by UID
-  // The addresses and aliases of the enabled mail identities, as
-  // addressKey gives them: the user's on every calendar.
-  std::vector<std::string> userAddresses;
-  // Why no calendar could be listed although EDS is there (its registry
-  // failed or didn't answer in time), as a whole line says it.
-  std::optional<std::string> problem;
-};
-
-struct Limits {
-  // The registry may have to be started (D-Bus activation) first.
-  std::chrono::milliseconds registry{5000};
-  // Calendars are connected and asked in parallel, each within this.
-  std::chrono::milliseconds calendar{2000};
-};
-
-// Reads every calendar source EDS lists as enabled, shown or hidden, for
-// `window` (the store's search window). A session bus that can't be reached
-// gives nothing, without a problem. Throws IncompleteRead when the system
-// lacked memory or threads to read them all. `eds` lives as long as the
-// process: threads left behind go on using it.
-Reading readCalendars(const api::Functions& eds, const Window& window, const Limits& limits = {});
+// The calendars EDS lists (calendars.h), when EDS may be asked: a session
+// bus is there and `evolutionConfig`, EDS's configuration folder, exists
+// (library.h). They are asked on a thread of their own from the start of
+// the read; each event (a series and its overrides, by UID) is an item, and
+// each calendar a piece of work. A calendar that can't be read is skipped
+// with a line.
+std::unique_ptr<Source> edsSource(std::filesystem::path evolutionConfig);
 
 }  // namespace quorvel::calendar::linuxstore::eds

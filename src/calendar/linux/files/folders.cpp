@@ -12,25 +12,20 @@
 #include <cstring>
 #include <utility>
 
-#include "calendar/calendar.h"
-#include "calendar/ical/identity.h"
+#include "calendar/ical/problem.h"
 
-namespace quorvel::calendar::linuxstore {
+namespace quorvel::calendar::linuxstore::files {
+namespace fs = std::filesystem;
+using ical::Addresses;
+using ical::failIncomplete;
+using ical::FileDescriptor;
 using ical::isResourceError;
 using ical::lineAbout;
-using ical::parseAddresses;
-using ical::ReadBuffer;
-using ical::readFileAt;
-namespace fs = std::filesystem;
 namespace {
 
 struct DirCloser {
   void operator()(DIR* listing) const { ::closedir(listing); }
 };
-
-[[noreturn]] void incomplete(const std::string& path, int error) {
-  throw IncompleteRead(lineAbout(path, std::strerror(error)));
-}
 
 bool hasIcsSuffix(std::string_view name) {
   return name.size() > 4 && name.substr(name.size() - 4) == ".ics";
@@ -42,12 +37,12 @@ bool hasIcsSuffix(std::string_view name) {
 template <typename Each>
 int forEachEntry(int fd, const std::string& path, Each each) {
   const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) incomplete(path, errno);
+  if (copy < 0) failIncomplete(path, errno);
   const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(copy));
   if (!listing) {
     const int error = errno;
     ::close(copy);
-    if (isResourceError(error)) incomplete(path, error);
+    if (isResourceError(error)) failIncomplete(path, error);
     return error;
   }
   for (;;) {
@@ -56,30 +51,46 @@ int forEachEntry(int fd, const std::string& path, Each each) {
     if (entry == nullptr) break;
     if (entry->d_name[0] != '.') each(*entry);
   }
-  if (errno != 0 && isResourceError(errno)) incomplete(path, errno);
+  if (errno != 0 && isResourceError(errno)) failIncomplete(path, errno);
   return errno;
 }
 
 // The addresses of the `addresses` file in the folder open as `folder`, if
-// there is one; why it can't be read goes to `problem`.
+// there is one; a line about one that can't be read goes to `problem`.
 template <typename Problem>
-std::vector<std::string> readAddresses(int folder, const std::string& folderPath, Problem problem) {
+Addresses readAddresses(int folder, const std::string& folderPath, Problem problem) {
   struct stat status {};
   if (::fstatat(folder, "addresses", &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (isResourceError(errno)) incomplete(folderPath + "/addresses", errno);
+    if (isResourceError(errno)) failIncomplete(folderPath + "/addresses", errno);
     return {};
   }
-  ReadBuffer buffer;
-  if (const auto failed = readFileAt(folder, "addresses", false, buffer)) {
-    const std::string line = lineAbout(folderPath + "/addresses", failed->reason);
-    if (failed->incomplete) throw IncompleteRead(line);
-    problem(line);
+  ical::ReadBuffer buffer;
+  if (const auto reason = ical::readFileAt(folder, folderPath, "addresses", false, buffer)) {
+    problem(lineAbout(folderPath + "/addresses", *reason));
     return {};
   }
-  return parseAddresses(buffer.contents());
+  const std::vector<std::string> addresses = parseAddresses(buffer.contents());
+  return Addresses(addresses.begin(), addresses.end());
 }
 
 }  // namespace
+
+std::vector<std::string> parseAddresses(std::string_view text) {
+  std::vector<std::string> addresses;
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const std::size_t newline = rest.find('\n');
+    std::string_view line = rest.substr(0, newline);
+    rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
+
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!line.empty() && isSpace(line.front())) line.remove_prefix(1);
+    while (!line.empty() && isSpace(line.back())) line.remove_suffix(1);
+    std::string address = ical::addressKey(line);
+    if (!address.empty()) addresses.push_back(std::move(address));
+  }
+  return addresses;
+}
 
 CalendarFolder::CalendarFolder(int fd, std::string entry, std::string path,
                                std::shared_ptr<const Addresses> userAddresses)
@@ -88,7 +99,7 @@ CalendarFolder::CalendarFolder(int fd, std::string entry, std::string path,
       path_(std::move(path)),
       userAddresses_(std::move(userAddresses)) {}
 
-StorePlace CalendarFolder::placeOf(std::string_view name) const {
+Place CalendarFolder::placeOf(std::string_view name) const {
   if (entry_.empty()) return {std::string(name), {}};
   return {entry_, std::string(name)};
 }
@@ -117,22 +128,31 @@ std::optional<std::string> unreadableRoot(const fs::path& root) {
   }
 }
 
-Addresses walkStore(const fs::path& root, const std::function<void(FileBatch)>& onBatch,
-                    const std::function<void(StorePlace, std::string)>& onProblem) {
+Addresses storeAddresses(const fs::path& root, const std::function<void(Place, std::string)>& say) {
+  const std::string rootPath = root.string();
+  const FileDescriptor rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (rootFd.get() < 0) {
+    // Absent, or not a folder: the walk says so.
+    if (isResourceError(errno)) failIncomplete(rootPath, errno);
+    return {};
+  }
+  return readAddresses(rootFd.get(), rootPath, [&](std::string line) {
+    say({"addresses", ""}, std::move(line));
+  });
+}
+
+void walkStore(const fs::path& root, const Addresses& storeAddresses,
+               const std::function<void(FileBatch)>& onBatch,
+               const std::function<void(Place, std::string)>& say) {
   const std::string rootPath = root.string();
   FileDescriptor rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (rootFd.get() < 0) {
-    if (errno == ENOENT) return {};  // absent, or a link to nothing
-    if (isResourceError(errno)) incomplete(rootPath, errno);
-    onProblem({"", ""}, lineAbout(rootPath, std::strerror(errno)));
-    return {};
+    if (errno == ENOENT) return;  // absent, or a link to nothing
+    if (isResourceError(errno)) failIncomplete(rootPath, errno);
+    say({"", ""}, lineAbout(rootPath, std::strerror(errno)));
+    return;
   }
-
-  const std::vector<std::string> rootList =
-      readAddresses(rootFd.get(), rootPath, [&](std::string line) {
-        onProblem({"addresses", ""}, line);
-      });
-  const auto rootAddresses = std::make_shared<const Addresses>(rootList.begin(), rootList.end());
+  const auto rootAddresses = std::make_shared<const Addresses>(storeAddresses);
 
   // Fills batches of one folder's files and hands each on when full.
   struct Batcher {
@@ -154,7 +174,7 @@ Addresses walkStore(const fs::path& root, const std::function<void(FileBatch)>& 
 
   // The store's own folder: its *.ics files are calendars of their own.
   const int rootCopy = ::fcntl(rootFd.get(), F_DUPFD_CLOEXEC, 0);
-  if (rootCopy < 0) incomplete(rootPath, errno);
+  if (rootCopy < 0) failIncomplete(rootPath, errno);
   const auto rootFolder =
       std::make_shared<const CalendarFolder>(rootCopy, "", rootPath, rootAddresses);
   std::vector<std::string> folders;
@@ -165,11 +185,11 @@ Addresses walkStore(const fs::path& root, const std::function<void(FileBatch)>& 
     if (entry.d_type == DT_LNK || entry.d_type == DT_UNKNOWN) {
       struct stat status {};
       if (::fstatat(rootFd.get(), entry.d_name, &status, 0) != 0) {
-        if (isResourceError(errno)) incomplete(rootPath + "/" + entry.d_name, errno);
+        if (isResourceError(errno)) failIncomplete(rootPath + "/" + entry.d_name, errno);
         // A dangling link, a link loop, or an entry we may not look at.
-        onProblem({std::string(name), ""},
-                  lineAbout(rootPath + "/" + entry.d_name,
-                            errno == ENOENT ? "dangling link" : std::strerror(errno)));
+        say({std::string(name), ""},
+            lineAbout(rootPath + "/" + entry.d_name,
+                      errno == ENOENT ? "dangling link" : std::strerror(errno)));
         return;
       }
       isFolder = S_ISDIR(status.st_mode);
@@ -182,8 +202,8 @@ Addresses walkStore(const fs::path& root, const std::function<void(FileBatch)>& 
     }
   });
   if (error != 0) {
-    onProblem({"", ""}, lineAbout(rootPath, std::strerror(error)));
-    return *rootAddresses;
+    say({"", ""}, lineAbout(rootPath, std::strerror(error)));
+    return;
   }
 
   for (const std::string& name : folders) {
@@ -191,16 +211,14 @@ Addresses walkStore(const fs::path& root, const std::function<void(FileBatch)>& 
     FileDescriptor folderFd(
         ::openat(rootFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.get() < 0) {
-      if (isResourceError(errno)) incomplete(path, errno);
-      onProblem({name, ""}, lineAbout(path, std::strerror(errno)));
+      if (isResourceError(errno)) failIncomplete(path, errno);
+      say({name, ""}, lineAbout(path, std::strerror(errno)));
       continue;
     }
-    auto addresses = std::make_shared<Addresses>(*rootAddresses);
-    for (std::string& address : readAddresses(folderFd.get(), path, [&](std::string line) {
-           onProblem({name, "addresses"}, std::move(line));
-         })) {
-      addresses->insert(std::move(address));
-    }
+    const Addresses own = readAddresses(folderFd.get(), path, [&](std::string line) {
+      say({name, "addresses"}, std::move(line));
+    });
+    auto addresses = std::make_shared<const Addresses>(ical::userAddresses(own, storeAddresses));
     const int listed = folderFd.get();
     const auto folder = std::make_shared<const CalendarFolder>(folderFd.release(), name, path,
                                                                std::move(addresses));
@@ -209,10 +227,9 @@ Addresses walkStore(const fs::path& root, const std::function<void(FileBatch)>& 
       if (hasIcsSuffix(file)) batcher.add(folder, file, entry.d_type == DT_REG);
     });
     batcher.flush();
-    if (listError != 0) onProblem({name, ""}, lineAbout(path, std::strerror(listError)));
+    if (listError != 0) say({name, ""}, lineAbout(path, std::strerror(listError)));
   }
   batcher.flush();
-  return *rootAddresses;
 }
 
-}  // namespace quorvel::calendar::linuxstore
+}  // namespace quorvel::calendar::linuxstore::files

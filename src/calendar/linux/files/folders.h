@@ -1,10 +1,8 @@
-// The layout of an iCalendar store on disk: its folders, their files and
-// their `addresses` files.
+// The store's folder of iCalendar files on disk (the layout vdirsyncer and
+// khal use): its calendars' folders, their files and their `addresses`
+// files.
 #pragma once
 
-#include <unistd.h>
-
-#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -13,48 +11,38 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
-#include <utility>
 #include <vector>
 
 #include "calendar/ical/file.h"
+#include "calendar/ical/identity.h"
+#include "calendar/linux/source/source.h"
 
-namespace quorvel::calendar::linuxstore {
-using ical::FileDescriptor;
+namespace quorvel::calendar::linuxstore::files {
 
-// Where a file, or a problem, sits in the store: the entry of the store's
-// folder it belongs to, and its name inside that entry (empty for the entry
-// itself). The store's order is the order of places.
-struct StorePlace {
-  std::string entry;
-  std::string name;
-  auto operator<=>(const StorePlace&) const = default;
-};
-
-using Addresses = std::unordered_set<std::string>;
+// The addresses in the text of an `addresses` file: one per line, blank lines
+// ignored, "mailto:" optional, compared without regard to case.
+std::vector<std::string> parseAddresses(std::string_view text);
 
 // A calendar's folder, open for as long as its files are being read.
 class CalendarFolder {
  public:
   CalendarFolder(int fd, std::string entry, std::string path,
-                 std::shared_ptr<const Addresses> userAddresses);
+                 std::shared_ptr<const ical::Addresses> userAddresses);
 
   int fd() const { return fd_.get(); }
-  // The folder's entry in the store; empty for the store's own folder, whose
-  // *.ics files are each a calendar of their own.
-  const std::string& entry() const { return entry_; }
   const std::string& path() const { return path_; }
-  // The addresses its calendars count as the user's (lower case, without
-  // "mailto:").
-  const Addresses& userAddresses() const { return *userAddresses_; }
-
-  StorePlace placeOf(std::string_view name) const;
+  // The user's addresses in its calendars.
+  const ical::Addresses& userAddresses() const { return *userAddresses_; }
+  // The place of its file `name` in the store: for the store's own folder,
+  // whose *.ics files are each a calendar of their own, the file's entry;
+  // else the folder's entry, then the file's name.
+  Place placeOf(std::string_view name) const;
 
  private:
-  FileDescriptor fd_;
-  std::string entry_;
+  ical::FileDescriptor fd_;
+  std::string entry_;  // empty for the store's own folder
   std::string path_;
-  std::shared_ptr<const Addresses> userAddresses_;
+  std::shared_ptr<const ical::Addresses> userAddresses_;
 };
 
 // Some files of one folder, read by one thread.
@@ -73,19 +61,25 @@ struct FileBatch {
 // Files a batch holds at most.
 inline constexpr std::size_t kBatchFiles = 128;
 
+// The addresses of the `addresses` file in the store's folder `root`, which
+// count as the user's in every calendar of every source; a line about one
+// that can't be read goes to `say`, at its place.
+ical::Addresses storeAddresses(const std::filesystem::path& root,
+                               const std::function<void(Place, std::string)>& say);
+
 // Walks the store below `root`: each folder directly below it is a calendar
 // of *.ics files, and each *.ics file directly in it is a calendar of its own;
 // names starting with a dot are left alone, and a missing root (or a link to
-// nothing) is an empty store. Files go to `onBatch` a batch at a time and
-// each entry that can't be listed or read to `onProblem` ("path: reason"), in
-// the order the system lists them: callers order by place. Nothing is kept
-// but the names of the calendar folders, so that a walk over any number of
-// files takes little memory. A folder that can't be listed for want of a
-// resource throws IncompleteRead. Returns the addresses of the store's own
-// `addresses` file, which count as the user's in every calendar.
-Addresses walkStore(const std::filesystem::path& root,
-                    const std::function<void(FileBatch)>& onBatch,
-                    const std::function<void(StorePlace, std::string)>& onProblem);
+// nothing) is an empty store. Files go to `onBatch` a batch at a time, each
+// folder's with the user's addresses of its `addresses` file and
+// `storeAddresses`; each entry that can't be listed or read goes to `say`
+// ("path: reason"), in the order the system lists them: callers order by
+// place. Nothing is kept but the names of the calendar folders, so that a
+// walk over any number of files takes little memory. A folder that can't be
+// listed for want of a resource throws IncompleteRead.
+void walkStore(const std::filesystem::path& root, const ical::Addresses& storeAddresses,
+               const std::function<void(FileBatch)>& onBatch,
+               const std::function<void(Place, std::string)>& say);
 
 // Why the store's root can't be read (it can't be opened or listed), or
 // nothing when it can, when it is absent, or when the system lacked a
@@ -93,4 +87,4 @@ Addresses walkStore(const std::filesystem::path& root,
 // it has something to say.
 std::optional<std::string> unreadableRoot(const std::filesystem::path& root);
 
-}  // namespace quorvel::calendar::linuxstore
+}  // namespace quorvel::calendar::linuxstore::files

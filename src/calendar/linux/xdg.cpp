@@ -1,0 +1,39 @@
+#include "calendar/linux/xdg.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace quorvel::calendar::linuxstore {
+namespace fs = std::filesystem;
+namespace {
+
+// The folder an XDG base directory variable names, else its default below
+// the home folder; empty when there is no home.
+fs::path baseFolder(const char* variable, const char* belowHome) {
+  // Relative values are to be ignored, as the XDG base directory rules say.
+  const char* value = std::getenv(variable);
+  if (value != nullptr && value[0] == '/') return value;
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') {
+    const passwd* user = getpwuid(getuid());
+    home = user != nullptr ? user->pw_dir : nullptr;
+  }
+  if (home == nullptr || home[0] != '/') return {};
+  return fs::path(home) / belowHome;
+}
+
+}  // namespace
+
+fs::path defaultStoreRoot() {
+  const fs::path data = baseFolder("XDG_DATA_HOME", ".local/share");
+  return data.empty() ? data : data / "calendars";
+}
+
+fs::path defaultEvolutionConfig() {
+  const fs::path config = baseFolder("XDG_CONFIG_HOME", ".config");
+  return config.empty() ? config : config / "evolution";
+}
+
+}  // namespace quorvel::calendar::linuxstore

@@ -1,0 +1,16 @@
+// Where the user's calendars are kept, by the XDG base directory rules.
+#pragma once
+
+#include <filesystem>
+
+namespace quorvel::calendar::linuxstore {
+
+// `${XDG_DATA_HOME:-$HOME/.local/share}/calendars`, the store's folder of
+// iCalendar files.
+std::filesystem::path defaultStoreRoot();
+
+// `${XDG_CONFIG_HOME:-$HOME/.config}/evolution`, where Evolution Data Server
+// keeps the user's calendar sources.
+std::filesystem::path defaultEvolutionConfig();
+
+}  // namespace quorvel::calendar::linuxstore
