@@ -95,7 +95,13 @@ class LinuxStore final : public CalendarStore {
         });
     for (std::size_t source = 0; source < sources_.size(); ++source) {
       PoolGathering gathering(pool, readings, source);
-      sources_[source]->gather(*window, storeAddresses, gathering);
+      try {
+        sources_[source]->gather(*window, storeAddresses, gathering);
+      } catch (...) {
+        // What stopped the reading first is what the run reports.
+        if (!pool.going()) pool.finish();
+        throw;
+      }
     }
     pool.finish();
 

@@ -127,6 +127,22 @@ TEST_F(LinuxStoreTest, ReadsTheLayoutInAStableOrder) {
   EXPECT_EQ(found.lines, "");
 }
 
+// An `addresses` file that can't be read gives a line, at its place in the
+// store, and the calendars are still listed, without its addresses.
+TEST_F(LinuxStoreTest, SaysWhichAddressesFileItCantRead) {
+  std::filesystem::create_directories(store_.root() / "addresses");
+  store_.write("b/x.ics", calendarOf(eventOf("DTSTART:20260302T150000Z\n"
+                                             "ATTENDEE;PARTSTAT=ACCEPTED:me@x\n")));
+  std::filesystem::create_symlink("nowhere", store_.root() / "b/addresses");
+  store_.write("a/addresses", "me@x\n");
+  store_.write("a/x.ics", calendarOf(eventOf("DTSTART:20260302T160000Z\n"
+                                             "ATTENDEE;PARTSTAT=ACCEPTED:me@x\n")));
+  const auto found = listing(store_, "2026-03-02", "2026-03-03");
+  EXPECT_EQ(found.events, (Listed{"2026-03-02 15:00", "2026-03-02 16:00 accepted"}));
+  EXPECT_EQ(found.lines,
+            "addresses: not a regular file\nb/addresses: No such file or directory\n");
+}
+
 // `${XDG_DATA_HOME:-$HOME/.local/share}/calendars`, where an XDG_DATA_HOME
 // that is empty or relative is ignored, and so is a HOME that is absent or
 // relative: then the user's home in the password database counts.

@@ -35,7 +35,7 @@ std::string makeTime(std::int64_t second) {
 // Whether `name` can be a tz database name, and so be put between quotes in
 // a query as it is: letters, digits and "/_+-." only, not starting with a
 // dot or a slash.
-bool looksLikeZoneName(std::string_view name) {
+bool isQuotableZoneName(std::string_view name) {
   if (name.empty() || name.front() == '.' || name.front() == '/') return false;
   return std::all_of(name.begin(), name.end(), [](unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
@@ -67,7 +67,7 @@ std::string queryFor(const Window& window, std::string_view zoneName) {
   const auto end =
       static_cast<std::int64_t>(std::clamp(std::ceil(window.end) + kSecondsPerDay, first, last));
   std::string query = "(or (occur-in-time-range? " + makeTime(start) + " " + makeTime(end);
-  if (looksLikeZoneName(zoneName)) {
+  if (isQuotableZoneName(zoneName)) {
     query += " \"";
     query += zoneName;
     query += '"';
@@ -82,13 +82,13 @@ std::string userZoneName() {
     if (name.empty()) return "UTC";  // as the C library reads an empty TZ
     if (name.front() == ':') name.remove_prefix(1);
     if (!name.empty() && name.front() == '/') name = belowZoneinfo(name);
-    return looksLikeZoneName(name) ? std::string(name) : std::string();
+    return isQuotableZoneName(name) ? std::string(name) : std::string();
   }
   char link[4096];
   const ssize_t got = ::readlink("/etc/localtime", link, sizeof link);
   if (got <= 0 || static_cast<std::size_t>(got) == sizeof link) return {};
   const std::string_view name = belowZoneinfo({link, static_cast<std::size_t>(got)});
-  return looksLikeZoneName(name) ? std::string(name) : std::string();
+  return isQuotableZoneName(name) ? std::string(name) : std::string();
 }
 
 Component describe(std::string text) {

@@ -1,8 +1,8 @@
-// The whole run over the iCalendar store with memory running out at every
-// allocation it makes, in turn: it writes the whole document with status 0,
-// or status 5 with its line and nothing on standard output, and never
-// crashes. Built into a test program of its own, whose operator new fails on
-// request (support/failing_allocations.h).
+// The whole run over the Linux store with memory or descriptors running out
+// at each allocation or open it makes, in turn: it writes the whole document
+// with status 0, or status 5 with its line and nothing on standard output,
+// and never crashes. Built into a test program of its own, whose operator
+// new, open and openat fail on request (support/faults.h).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,34 +10,38 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "calendar/linux/store.h"
 #include "main/run.h"
-#include "support/failing_allocations.h"
+#include "support/faults.h"
 #include "support/temp_store.h"
 
 namespace quorvel::testing {
 namespace {
 
-// The store alone, on one thread, so that a run allocates in the same order
-// every time.
-class OneThreadPlatform final : public calendar::Platform {
+// The store alone, on `threads` threads: on one, a run allocates and opens
+// in the same order every time.
+class StorePlatform final : public calendar::Platform {
  public:
-  explicit OneThreadPlatform(std::filesystem::path root) : root_(std::move(root)) {}
+  StorePlatform(std::filesystem::path root, unsigned threads)
+      : root_(std::move(root)), threads_(threads) {}
   std::unique_ptr<calendar::CalendarStore> createStore(calendar::Diagnostics lines) override {
-    return calendar::linuxstore::createStore(root_, std::move(lines), {1});
+    return calendar::linuxstore::createStore(root_, std::move(lines), {threads_});
   }
   bool isOperatingSystemAtLeast(calendar::OperatingSystemVersion) override { return true; }
 
  private:
   std::filesystem::path root_;
+  unsigned threads_;
 };
 
 struct Outcome {
   int status = -1;  // 128 + the signal when one ended it
   std::string out;
   std::string err;
-  std::size_t allocations = 0;
+  std::size_t calls = 0;      // of the kind counted
+  std::string failedOpen;     // the name the first failed open was given
 };
 
 std::string contents(std::FILE* file) {
@@ -47,26 +51,33 @@ std::string contents(std::FILE* file) {
   return text;
 }
 
+// Which calls a run counts and fails.
+enum class Calls { allocations, opens };
+
 // One run of the week of 1 June 2026 in a process of its own, as the tool
 // runs: nothing a run loads or keeps (zones, a thread's caches) is there
 // before it starts.
-Outcome runFailing(const TempStore& store, FailingAllocations failing) {
+Outcome runFailing(const TempStore& store, Calls calls, FailingCalls failing,
+                   unsigned threads = 1) {
   std::FILE* out = std::tmpfile();
   std::FILE* err = std::tmpfile();
-  std::FILE* counted = std::tmpfile();
+  std::FILE* told = std::tmpfile();
   const pid_t child = ::fork();
   if (child == 0) {
-    OneThreadPlatform platform(store.root());
+    StorePlatform platform(store.root(), threads);
     const std::vector<std::string> args = {"quorvel-calendar", "1780272000000", "1780876800000"};
-    startFailingAllocations(failing);
+    calls == Calls::allocations ? startFailingAllocations(failing) : startFailingOpens(failing);
     int status = 0;
     try {
       status = run(args, platform, {fileno(out), fileno(err)});
     } catch (...) {
       std::abort();  // as in the tool, where nothing is left to catch it
     }
-    const std::size_t allocations = stopFailingAllocations();
-    ::write(fileno(counted), &allocations, sizeof allocations);
+    const std::size_t counted =
+        calls == Calls::allocations ? stopFailingAllocations() : stopFailingOpens();
+    const std::string failedOpen = firstFailedOpen();
+    std::fprintf(told, "%zu %s", counted, failedOpen.c_str());
+    std::fflush(told);
     ::_exit(status);
   }
   int waitStatus = 0;
@@ -75,11 +86,12 @@ Outcome runFailing(const TempStore& store, FailingAllocations failing) {
   outcome.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
   outcome.out = contents(out);
   outcome.err = contents(err);
-  std::rewind(counted);
-  if (std::fread(&outcome.allocations, sizeof outcome.allocations, 1, counted) != 1) {
-    outcome.allocations = 0;
+  const std::string said = contents(told);
+  outcome.calls = std::strtoull(said.c_str(), nullptr, 10);
+  if (const std::size_t space = said.find(' '); space != std::string::npos) {
+    outcome.failedOpen = said.substr(space + 1);
   }
-  for (std::FILE* file : {out, err, counted}) std::fclose(file);
+  for (std::FILE* file : {out, err, told}) std::fclose(file);
   return outcome;
 }
 
@@ -124,34 +136,81 @@ void fill(const TempStore& store) {
               calendarOf("BEGIN:VEVENT\nUID:cut\nDTSTART:20260602T1").substr(0, 80));
 }
 
-TEST(MemoryRunningOut, EndsInTheWholeDocumentOrStatusFiveAtEveryAllocation) {
-  ::setenv("TZ", "Europe/Berlin", 1);
-  const TempStore store;
-  fill(store);
-  const Outcome whole = runFailing(store, {});
+// Each run with calls of the kind failing, from the first to the last one a
+// whole run makes (`every` apart), alone and from there on, ends with the
+// whole document or with status 5, nothing on standard output and its line
+// last, which `check` looks at too.
+void failEachCall(const TempStore& store, Calls calls, unsigned threads, std::size_t every,
+                  const std::function<void(const Outcome&, const std::string&)>& check) {
+  const Outcome whole = runFailing(store, calls, {}, threads);
   ASSERT_EQ(whole.status, 0) << whole.err;
-  ASSERT_GT(whole.allocations, 100u);
-  EXPECT_NE(whole.out.find("Stand-up (moved)"), std::string::npos);
+  ASSERT_GT(whole.calls, 10u);
+  ASSERT_NE(whole.out.find("Stand-up (moved)"), std::string::npos);
 
   const std::string incomplete = "quorvel-calendar: the calendar could not be read completely: ";
-  for (std::size_t n = 1; n <= whole.allocations; ++n) {
+  for (std::size_t n = 1; n <= whole.calls; n += every) {
     for (const bool onward : {false, true}) {
-      const Outcome run = runFailing(store, {n, onward});
-      const std::string where = "allocation " + std::to_string(n) + (onward ? " on" : " alone");
+      const Outcome run = runFailing(store, calls, {n, onward}, threads);
+      const std::string where = "call " + std::to_string(n) + (onward ? " on" : " alone");
       if (run.status == 0) {
+        if (threads == 1) {
+          EXPECT_EQ(run.err, whole.err) << where;
+        }
         EXPECT_EQ(run.out, whole.out) << where;
-        EXPECT_EQ(run.err, whole.err) << where;
         continue;
       }
       ASSERT_EQ(run.status, 5) << where << "\n" << run.err;
       EXPECT_EQ(run.out, "") << where;
       const std::size_t last = run.err.rfind(incomplete);
-      EXPECT_TRUE(last != std::string::npos && run.err.ends_with("out of memory\n") &&
-                  run.err.find('\n', last) == run.err.size() - 1)
+      ASSERT_TRUE(last != std::string::npos && run.err.find('\n', last) == run.err.size() - 1)
           << where << "\n"
           << run.err;
+      check(run, run.err.substr(last + incomplete.size()));
     }
   }
+}
+
+TEST(Faults, MemoryRunningOutAtEachAllocationEndsInTheWholeDocumentOrStatusFive) {
+  ::setenv("TZ", "Europe/Berlin", 1);
+  const TempStore store;
+  fill(store);
+  failEachCall(store, Calls::allocations, 1, 1, [](const Outcome&, const std::string& said) {
+    EXPECT_TRUE(said.ends_with("out of memory\n")) << said;
+  });
+}
+
+// On two reading threads, memory may run out on either; so as not to take
+// long, every 17th allocation of a store of two batches of files and more.
+TEST(Faults, MemoryRunningOutOnAReadingThreadEndsInTheWholeDocumentOrStatusFive) {
+  ::setenv("TZ", "Europe/Berlin", 1);
+  const TempStore store;
+  fill(store);
+  for (int i = 0; i < 150; ++i) {
+    store.write("many/" + std::to_string(i) + ".ics",
+                calendarOf(eventOf("DTSTART;TZID=Asia/Tokyo:20260602T1000" +
+                                   std::to_string(10 + i % 50) + "\n")));
+  }
+  failEachCall(store, Calls::allocations, 2, 17, [](const Outcome&, const std::string& said) {
+    EXPECT_TRUE(said.ends_with("out of memory\n")) << said;
+  });
+}
+
+// Wherever the run opens something (the store's folder, a calendar's folder,
+// an `addresses` file, a calendar file, a zone file) and finds no
+// descriptor, it fails, naming what it couldn't open.
+TEST(Faults, DescriptorsRunningOutAtEachOpenEndInTheWholeDocumentOrStatusFive) {
+  ::setenv("TZ", "Europe/Berlin", 1);
+  const TempStore store;
+  fill(store);
+  failEachCall(store, Calls::opens, 1, 1, [](const Outcome& run, const std::string& said) {
+    // A folder or file by its path; a zone file by its path after the
+    // calendar file that needed it.
+    const std::string& name = run.failedOpen;
+    const std::string end = name + ": Too many open files\n";
+    EXPECT_TRUE(said == end || said.ends_with("/" + end) ||
+                (name.starts_with("/") && said.ends_with(".ics: " + end)))
+        << said << " for " << name;
+  });
 }
 
 }  // namespace

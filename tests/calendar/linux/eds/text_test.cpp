@@ -1,0 +1,44 @@
+// Turning what EDS answers back into iCalendar text, one VCALENDAR per event.
+#include "calendar/linux/eds/text.h"
+
+#include <gtest/gtest.h>
+
+namespace quorvel::calendar::linuxstore::eds {
+namespace {
+
+// An event's UID and RECURRENCE-ID are its own, not those of a component
+// inside it (an alarm may carry a UID of its own, before or after the
+// event's): a series and its override stay one event, the series first,
+// with the definitions of the zones they name.
+TEST(EdsText, GroupsEachEventWithItsOverridesByItsOwnUid) {
+  const std::string alarm =
+      "BEGIN:VALARM\r\nUID:alarm\r\nRECURRENCE-ID:20260101T000000Z\r\nACTION:DISPLAY\r\n"
+      "END:VALARM\r\n";
+  const std::string override = "BEGIN:VEVENT\r\n" + alarm +
+                               "UID:series\r\nRECURRENCE-ID:20260602T100000Z\r\n"
+                               "DTSTART:20260603T100000Z\r\nEND:VEVENT\r\n";
+  const std::string series =
+      "BEGIN:VEVENT\r\nUID:series\r\n" + alarm +
+      "DTSTART;TZID=Office:20260601T100000\r\nRRULE:FREQ=DAILY\r\nEND:VEVENT";
+  const std::string other = "BEGIN:VEVENT\r\nUID:other\r\nDTSTART:20260601T090000Z\r\nEND:VEVENT\r\n";
+
+  const Component described = describe(series);
+  EXPECT_EQ(described.uid, "series");
+  EXPECT_EQ(described.recurrenceId, "");
+  EXPECT_EQ(described.tzids, std::vector<std::string>{"Office"});
+  EXPECT_EQ(describe(override).recurrenceId, "20260602T100000Z");
+
+  const std::string office = "BEGIN:VTIMEZONE\r\nTZID:Office\r\nEND:VTIMEZONE\r\n";
+  const std::vector<EventText> texts =
+      eventTexts({describe(override), describe(other), describe(series)},
+                 {{"Office", office}, {"Elsewhere", "BEGIN:VTIMEZONE\r\nEND:VTIMEZONE\r\n"}});
+  const std::string head = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//quorvel//EDS//EN\r\n";
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0].uid, "other");
+  EXPECT_EQ(texts[0].text, head + other + "END:VCALENDAR\r\n");
+  EXPECT_EQ(texts[1].uid, "series");
+  EXPECT_EQ(texts[1].text, head + office + series + "\r\n" + override + "END:VCALENDAR\r\n");
+}
+
+}  // namespace
+}  // namespace quorvel::calendar::linuxstore::eds
