@@ -327,7 +327,8 @@ bool RuleExpansion::skipAheadWithinDays() {
   } else {
     return false;
   }
-  period_ = std::max(period_ + 1, (skipTo - base + step - 1) / step);
+  // The first period that starts at `skipTo` or after, always a later one.
+  period_ = (skipTo - base + step - 1) / step;
   return true;
 }
 

@@ -9,10 +9,7 @@ namespace quorvel::calendar::linuxstore {
 Pool::Pool(std::size_t threads)
     : threads_(std::max<std::size_t>(threads, 1)), capacity_(2 * threads_) {}
 
-Pool::~Pool() {
-  stop();
-  for (std::jthread& helper : helpers_) helper.join();
-}
+Pool::~Pool() { stop(); }
 
 void Pool::run(Task task) {
   if (!going()) return;

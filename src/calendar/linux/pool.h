@@ -25,7 +25,7 @@ class Pool {
   using Task = std::function<void(std::size_t thread)>;
 
   explicit Pool(std::size_t threads);
-  // Stops what is left, and joins the helpers.
+  // Stops what is left; the helpers are joined as they go.
   ~Pool();
   Pool(const Pool&) = delete;
   Pool& operator=(const Pool&) = delete;
@@ -48,7 +48,6 @@ class Pool {
   const std::size_t threads_;
   const std::size_t capacity_;  // tasks waiting at most
   std::size_t handed_ = 0;
-  std::vector<std::jthread> helpers_;
 
   mutable std::mutex mutex_;
   std::condition_variable notEmpty_;
@@ -56,6 +55,8 @@ class Pool {
   bool ended_ = false;
   bool stopped_ = false;
   std::exception_ptr failure_;  // what the first task to throw threw
+  // Last, so that they are joined before what they use goes.
+  std::vector<std::jthread> helpers_;
 };
 
 }  // namespace quorvel::calendar::linuxstore

@@ -17,7 +17,7 @@ std::string at(const std::string& start) {
 // before it, a repeated time as its first occurrence; a TZID that no zone has
 // is read as local time (Tokyo, UTC+9), with a line. The file's own zone
 // "Late" is UTC+3 before its first onset (2030), and UTC+5 from an extra
-// onset (RDATE) in 2025.
+// onset (RDATE) in 2025, to the second.
 TEST(Zones, ReadTimesAsTheirZonesHaveThem) {
   const testing::ScopedTimeZone zone("Asia/Tokyo");
   const std::string late =
@@ -27,6 +27,7 @@ TEST(Zones, ReadTimesAsTheirZonesHaveThem) {
   const std::pair<std::string, std::string> cases[] = {
       {";TZID=Late:20240302T100000", "2024-03-02 07:00"},
       {";TZID=Late:20260302T100000", "2026-03-02 05:00"},
+      {";TZID=Late:20250101T040000", "2024-12-31 23:00"},
       {";TZID=America/New_York:20260308T023000", "2026-03-08 07:30"},
       {";TZID=America/New_York:20261101T013000", "2026-11-01 05:30"},
       // Past the last transition a zoneinfo file lists (2037), its closing
