@@ -128,42 +128,6 @@ TEST(LinuxCli, HostileFilesAreSkippedAndGoodEventsStillListed) {
   ::close(watch);
 }
 
-// Short of descriptors, a run either lists everything or fails with status
-// 5 and writes nothing: never a partial list with status 0, never a refusal
-// of access. With 3 descriptors (only the standard ones) the tool can open
-// nothing at all; with 4 or 5, its two reading threads may find none free.
-TEST(LinuxCli, RunningOutOfDescriptorsNeverGivesAPartialList) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "the sanitizers need descriptors of their own";
-#endif
-  const TempStore store;
-  constexpr int kFiles = 600;  // enough for two reading threads
-  for (int i = 0; i < kFiles; ++i) {
-    store.write("cal" + std::to_string(i % 2) + "/" + std::to_string(i) + ".ics",
-                calendarOf(eventOf("DTSTART;TZID=Asia/Tokyo:20260302T1000" +
-                                   std::to_string(10 + i % 50) + "\n")));
-  }
-  const ProcessResult whole = runTool(store, kMonday);
-  ASSERT_EQ(whole.status, 0);
-  ASSERT_EQ(nlohmann::json::parse(whole.out).size(), std::size_t{kFiles});
-  for (const int limit : {3, 4, 5}) {
-    const ProcessResult result = runTool(store, kMonday, StdoutMode::capture, false,
-                                         {{"LD_PRELOAD", QUORVEL_FILE_LIMIT_LIBRARY},
-                                          {"QUORVEL_TEST_FILE_LIMIT", std::to_string(limit)}});
-    if (limit == 3 || result.status != 0) {
-      EXPECT_EQ(result.status, 5) << limit;
-      EXPECT_EQ(result.out, "") << limit;
-      EXPECT_TRUE(
-          result.err.starts_with("quorvel-calendar: the calendar could not be read completely: "))
-          << result.err;
-      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-    } else {
-      EXPECT_TRUE(result.out == whole.out) << "a partial list with " << limit << " descriptors";
-      EXPECT_EQ(result.err.substr(0, 200), "") << limit;
-    }
-  }
-}
-
 // Four years of a daily event, about 190 KB, through a 4 KB non-blocking
 // pipe that the host drains a byte at a time.
 TEST(LinuxCli, ANonBlockingOutputWithASlowReaderGetsTheWholeDocument) {

@@ -40,8 +40,8 @@ struct Outcome {
   int status = -1;  // 128 + the signal when one ended it
   std::string out;
   std::string err;
-  std::size_t calls = 0;      // of the kind counted
-  std::string failedOpen;     // the name the first failed open was given
+  std::size_t calls = 0;   // of the kind counted
+  std::string failedOpen;  // the name the first failed open was given
 };
 
 std::string contents(std::FILE* file) {
@@ -180,16 +180,21 @@ TEST(Faults, MemoryRunningOutAtEachAllocationEndsInTheWholeDocumentOrStatusFive)
 }
 
 // On two reading threads, memory may run out on either; so as not to take
-// long, every 17th allocation of a store of two batches of files and more.
-TEST(Faults, MemoryRunningOutOnAReadingThreadEndsInTheWholeDocumentOrStatusFive) {
-  ::setenv("TZ", "Europe/Berlin", 1);
-  const TempStore store;
+// long, every 17th allocation.
+// `store` with two batches of files and more, so that two threads read.
+void fillForTwoThreads(const TempStore& store) {
   fill(store);
   for (int i = 0; i < 150; ++i) {
     store.write("many/" + std::to_string(i) + ".ics",
                 calendarOf(eventOf("DTSTART;TZID=Asia/Tokyo:20260602T1000" +
                                    std::to_string(10 + i % 50) + "\n")));
   }
+}
+
+TEST(Faults, MemoryRunningOutOnAReadingThreadEndsInTheWholeDocumentOrStatusFive) {
+  ::setenv("TZ", "Europe/Berlin", 1);
+  const TempStore store;
+  fillForTwoThreads(store);
   failEachCall(store, Calls::allocations, 2, 17, [](const Outcome&, const std::string& said) {
     EXPECT_TRUE(said.ends_with("out of memory\n")) << said;
   });
@@ -210,6 +215,17 @@ TEST(Faults, DescriptorsRunningOutAtEachOpenEndInTheWholeDocumentOrStatusFive) {
     EXPECT_TRUE(said == end || said.ends_with("/" + end) ||
                 (name.starts_with("/") && said.ends_with(".ics: " + end)))
         << said << " for " << name;
+  });
+}
+
+// The same on two reading threads, either of which may find no descriptor
+// (and which failure is met first is theirs to decide).
+TEST(Faults, DescriptorsRunningOutOnAReadingThreadEndInTheWholeDocumentOrStatusFive) {
+  ::setenv("TZ", "Europe/Berlin", 1);
+  const TempStore store;
+  fillForTwoThreads(store);
+  failEachCall(store, Calls::opens, 2, 1, [](const Outcome&, const std::string& said) {
+    EXPECT_TRUE(said.ends_with(": Too many open files\n")) << said;
   });
 }
 

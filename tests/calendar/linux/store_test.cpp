@@ -139,8 +139,7 @@ TEST_F(LinuxStoreTest, SaysWhichAddressesFileItCantRead) {
                                              "ATTENDEE;PARTSTAT=ACCEPTED:me@x\n")));
   const auto found = listing(store_, "2026-03-02", "2026-03-03");
   EXPECT_EQ(found.events, (Listed{"2026-03-02 15:00", "2026-03-02 16:00 accepted"}));
-  EXPECT_EQ(found.lines,
-            "addresses: not a regular file\nb/addresses: No such file or directory\n");
+  EXPECT_EQ(found.lines, "addresses: not a regular file\nb/addresses: No such file or directory\n");
 }
 
 // `${XDG_DATA_HOME:-$HOME/.local/share}/calendars`, where an XDG_DATA_HOME
