@@ -10,16 +10,12 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 // The first value of a list: up to the closing quote of a quoted value, else
 // up to the first comma.
-std::string_view firstValue(std::string_view values, std::size_t& after) {
+std::string_view firstValue(std::string_view values) {
   if (!values.empty() && values.front() == '"') {
     const std::size_t close = values.find('"', 1);
-    const std::size_t end = close == std::string_view::npos ? values.size() : close;
-    after = close == std::string_view::npos ? values.size() : close + 1;
-    return values.substr(1, end - 1);
+    return values.substr(1, (close == std::string_view::npos ? values.size() : close) - 1);
   }
-  const std::size_t comma = values.find(',');
-  after = comma == std::string_view::npos ? values.size() : comma;
-  return values.substr(0, after);
+  return values.substr(0, values.find(','));
 }
 
 // RFC 6868: ^n is a line feed, ^^ a caret and ^' a double quote; any other
@@ -63,8 +59,7 @@ std::string ContentLine::parameter(std::string_view parameterName) const {
   for (const Parameter& p : parameters) {
     ++lookups;
     if (!sameName(p.name, parameterName)) continue;
-    std::size_t after = 0;
-    return decoded(firstValue(p.values, after));
+    return decoded(firstValue(p.values));
   }
   return {};
 }

@@ -316,7 +316,6 @@ void Reader::close(bool complete) {
       break;
     case Kind::observance:
       if (complete) observances_.push_back(std::move(*observance_));
-      observance_.reset();
       timezoneKey_ += "END\n";
       break;
     case Kind::timezone:

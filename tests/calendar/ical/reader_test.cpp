@@ -61,6 +61,7 @@ TEST(ParseCalendar, SaysWhatItCouldNotUse) {
                      "RRULE:FREQ=MONTHLY;BYDAY=-54MO\r\nRRULE:FREQ=DAILY;INTERVAL=0\r\n"
                      "RRULE:FREQ=DAILY;RSCALE=HEBREW\r\nRRULE:FREQ=DAILY;UNTIL=2026\r\nRDATE:x\r\n"
                      "RRULE:FREQ=DAILY;COUNT=0\r\nRDATE;VALUE=PERIOD:x/PT1H\r\n"
+                     "RRULE:FREQ=DAILY;COUNT=99999999999\r\n"
                      "RRULE:FREQ=DAILY;BYMONTHDAY=-31;COUNT=1\r\nEXDATE:20260303T100000Z,2026\r\n"),
        1,
        "event 1 has an invalid end (DTEND), ignored\nevent 1 has an invalid RECURRENCE-ID, "
@@ -68,7 +69,7 @@ TEST(ParseCalendar, SaysWhatItCouldNotUse) {
            rule + "gives COUNT twice, ignored\n" + rule + "a part is out of its range, ignored\n" +
            rule + "its INTERVAL is not a positive number, ignored\n" + rule +
            "uses a calendar other than the Gregorian one, ignored\n" + rule +
-           "is invalid, ignored\n" + rule +
+           "is invalid, ignored\n" + rule + "is invalid, ignored\n" + rule +
            "is invalid, ignored\nevent 1 has an invalid extra date (RDATE), ignored\n"
            "event 1 has an invalid extra date (RDATE), ignored\nevent 1 has "
            "an invalid exception date (EXDATE), ignored\n"},

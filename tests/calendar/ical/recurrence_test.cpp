@@ -156,6 +156,9 @@ TEST(Recurrence, CostGrowsWithTheWindowNotTheYearsBeforeIt) {
       // The last of 825,804,787 seconds from 2000 is 2026-03-02T22:13:06Z.
       {"20000101T000000Z\nRRULE:FREQ=SECONDLY;COUNT=825804787", "2026-03-02 22:13", "2026-03-03", 7,
        ""},
+      // The last ISO week of 2026 ends on Sunday 3 January 2027.
+      {"20200105T090000Z\nRRULE:FREQ=YEARLY;BYWEEKNO=-1;BYDAY=SU", "2027-01-03", "2027-01-04", 1,
+       ""},
       {"20260101T080000Z\nRRULE:FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30", "2026-03-02", "2026-03-09", 0,
        "event 1 has a recurrence too costly to follow to the window; occurrences after that "
        "point are not listed\n"},

@@ -34,6 +34,7 @@ TEST(Zones, ReadTimesAsTheirZonesHaveThem) {
       // rule still gives daylight-saving time.
       {";TZID=America/New_York:39980701T120000", "3998-07-01 16:00"},
       {";TZID=W. Europe Standard Time:20260302T100000", "2026-03-02 09:00"},
+      {";TZID=Etc/GMT+9:20260302T100000", "2026-03-02 19:00"},
       {";TZID=/mozilla.org/20070129_1/Europe/Berlin:20260302T100000", "2026-03-02 09:00"},
       {";TZID=\"Europe/Berlin\";X=\"a:b\":20260302T100000", "2026-03-02 09:00"},
       {";TZID=Nowhere/Zone:20260302T100000", "2026-03-02 01:00 Nowhere/Zone"},

@@ -336,14 +336,15 @@ Reply readAll(const api::Functions& eds, const Window& window, const Limits& lim
     throw;
   }
   const auto deadline = std::chrono::steady_clock::now() + limits.calendar;
-  bool allEnded = true;
-  for (auto& read : reads) allEnded = read.endsBy(deadline) && allEnded;
-  if (!allEnded) {
+  // Waits for each until `time` at most; true when all have ended.
+  const auto allEndBy = [&reads](std::chrono::steady_clock::time_point time) {
+    return std::all_of(reads.begin(), reads.end(),
+                       [time](auto& read) { return read.endsBy(time); });
+  };
+  if (!allEndBy(deadline)) {
     eds.g_cancellable_cancel(cancellable.get());
-    allEnded = true;
-    for (auto& read : reads) allEnded = read.endsBy(deadline + kHeedingCancel) && allEnded;
+    if (!allEndBy(deadline + kHeedingCancel)) leaveToThreads();
   }
-  if (!allEnded) leaveToThreads();
 
   std::optional<std::string> failure;
   for (std::size_t i = 0; i < reads.size(); ++i) {

@@ -22,10 +22,8 @@ bool pathExists(const fs::path& path) {
   return ::stat(path.c_str(), &status) == 0;
 }
 
-// Whether dlopen's message says the system lacked descriptors or memory
-// rather than that the library (or one it needs) isn't there or is broken.
-// The loader keeps errno to itself, so its message, in the "C" locale the
-// tool runs in, is all there is to tell by.
+}  // namespace
+
 bool saysResourceFailure(std::string_view message) {
   for (const int error : {EMFILE, ENFILE, ENOMEM, EIO}) {
     if (message.find(std::strerror(error)) != std::string_view::npos) return true;
@@ -36,8 +34,6 @@ bool saysResourceFailure(std::string_view message) {
   }
   return false;
 }
-
-}  // namespace
 
 bool mayAsk(const char* busAddress, const char* runtimeFolder, const fs::path& configFolder) {
   const bool bus = isSet(busAddress) || (isSet(runtimeFolder) && runtimeFolder[0] == '/' &&

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "calendar/linux/eds/api.h"
 
@@ -24,6 +25,12 @@ bool mayAsk(const char* busAddress, const char* runtimeFolder,
 
 // The same, for this process's environment.
 bool mayAsk(const std::filesystem::path& configFolder);
+
+// Whether dlopen's message says the system lacked descriptors or memory
+// rather than that the library (or one it needs) isn't there or is broken.
+// The loader keeps errno to itself, so its message, in the "C" locale the
+// tool runs in, is all there is to tell by.
+bool saysResourceFailure(std::string_view dlopenMessage);
 
 // The name of EDS's client library, loaded by this name alone.
 inline constexpr const char* kLibraryName = "libecal-2.0.so.2";

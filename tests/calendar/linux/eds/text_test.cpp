@@ -20,7 +20,8 @@ TEST(EdsText, GroupsEachEventWithItsOverridesByItsOwnUid) {
   const std::string series =
       "BEGIN:VEVENT\r\nUID:series\r\n" + alarm +
       "DTSTART;TZID=Office:20260601T100000\r\nRRULE:FREQ=DAILY\r\nEND:VEVENT";
-  const std::string other = "BEGIN:VEVENT\r\nUID:other\r\nDTSTART:20260601T090000Z\r\nEND:VEVENT\r\n";
+  const std::string other =
+      "BEGIN:VEVENT\r\nUID:other\r\nDTSTART:20260601T090000Z\r\nEND:VEVENT\r\n";
 
   const Component described = describe(series);
   EXPECT_EQ(described.uid, "series");
