@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "calendar/ical/reader.h"
+#include "calendar/ical/system_zones.h"
 
 namespace {
 

@@ -17,7 +17,11 @@ ensure_packages() {
 }
 
 # What building the tool needs.
-BUILD_PACKAGES=(cmake make g++ libcctz-dev nlohmann-json3-dev tzdata)
+BUILD_PACKAGES=(cmake make g++ nlohmann-json3-dev tzdata)
+
+# What the tests need besides: GoogleTest, and CCTZ, their oracle for the tz
+# database, which the tool reads itself.
+TEST_PACKAGES=(libgtest-dev libcctz-dev)
 
 # What the tests of GNOME's calendars need, and the tool doesn't: Evolution
 # Data Server's daemons and a session bus to run them on, and libecal's

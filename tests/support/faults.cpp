@@ -41,15 +41,24 @@ struct Counter {
 
 Counter allocations;
 Counter opens;
-// Written once, by the first failed open; no allocation in the hook.
-char failedOpen[4096];
-std::atomic<bool> sawFailedOpen{false};
+// The names of the failed opens, a line each, as long as there is room;
+// written without allocating, under a lock of its own.
+char failedOpens[8192];
+std::size_t failedLength = 0;
+std::atomic_flag writing = ATOMIC_FLAG_INIT;
 
 int openFailing(int folder, const char* name, int flags, mode_t mode) {
   if (opens.fails()) {
-    if (!sawFailedOpen.exchange(true)) {
-      std::strncpy(failedOpen, name, sizeof failedOpen - 1);
+    while (writing.test_and_set(std::memory_order_acquire)) {
     }
+    const std::size_t length = std::strlen(name);
+    if (failedLength + length + 1 < sizeof failedOpens) {
+      std::memcpy(failedOpens + failedLength, name, length);
+      failedLength += length;
+      failedOpens[failedLength++] = '\n';
+      failedOpens[failedLength] = '\0';
+    }
+    writing.clear(std::memory_order_release);
     errno = EMFILE;
     return -1;
   }
@@ -66,12 +75,12 @@ void startFailingAllocations(FailingCalls failing) { allocations.start(failing);
 std::size_t stopFailingAllocations() { return allocations.stop(); }
 
 void startFailingOpens(FailingCalls failing) {
-  sawFailedOpen = false;
-  failedOpen[0] = '\0';
+  failedLength = 0;
+  failedOpens[0] = '\0';
   opens.start(failing);
 }
 std::size_t stopFailingOpens() { return opens.stop(); }
-std::string firstFailedOpen() { return failedOpen; }
+std::string failedOpenNames() { return failedOpens; }
 
 }  // namespace quorvel::testing
 

@@ -25,7 +25,7 @@ std::size_t stopFailingAllocations();
 void startFailingOpens(FailingCalls failing);
 // Stops failing and counting; returns how many opens were asked for.
 std::size_t stopFailingOpens();
-// The name the first failed open was given, as it was given.
-std::string firstFailedOpen();
+// The names the failed opens were given, as they were given, a line each.
+std::string failedOpenNames();
 
 }  // namespace quorvel::testing

@@ -184,6 +184,10 @@ class SystemZoneOnDemand final : public Zone {
   std::int64_t offsetAt(std::int64_t utcSeconds) const override {
     return resolved().offsetAt(utcSeconds);
   }
+  std::optional<std::int64_t> nextChange(std::int64_t utcSeconds,
+                                         std::int64_t until) const override {
+    return resolved().nextChange(utcSeconds, until);
+  }
   std::optional<std::string_view> unknownName() const override {
     if (resolved_ == nullptr) resolved();
     if (zone_) return std::nullopt;
@@ -323,11 +327,14 @@ void Reader::close(bool complete) {
       // cuts short serves its own file alone: its lines so far can be those
       // of a whole one (cut in the END line of its last observance) while it
       // lacks that observance.
+      // Of two VTIMEZONEs with one TZID, the first that has a usable
+      // observance counts.
       if (!timezoneId_.empty()) {
-        scope().definedZones.emplace(
-            timezoneId_, complete
-                             ? knownZones.defined(timezoneKey_, [this] { return observancesOf(); })
-                             : zoneOf(observancesOf()));
+        std::shared_ptr<const Zone> zone =
+            complete ? knownZones.defined(timezoneKey_, [this] { return observancesOf(); })
+                     : zoneOf(observancesOf());
+        auto& known = scope().definedZones[timezoneId_];
+        if (!known) known = std::move(zone);
       }
       observances_.clear();
       inTimezone_ = false;
@@ -439,8 +446,8 @@ std::vector<Observance> Reader::observancesOf() const {
   for (const WrittenObservance& written : observances_) {
     if (!written.start || !written.offsetFrom || !written.offsetTo) continue;
     Observance observance;
-    observance.offsetFrom = std::clamp(*written.offsetFrom, -kMaxUtcOffset, kMaxUtcOffset);
-    observance.offsetTo = std::clamp(*written.offsetTo, -kMaxUtcOffset, kMaxUtcOffset);
+    observance.offsetFrom = *written.offsetFrom;
+    observance.offsetTo = *written.offsetTo;
     observance.startWall = wallSeconds(written.start->civil);
     // Rules finer than daily are left out: no real zone changes its offset
     // more than once a day.

@@ -1,18 +1,10 @@
-// Zones of the system's tz database (the zoneinfo files of the `tzdata`
-// package), read through Google's CCTZ.
-//
-// CCTZ reads only the zone it is asked for, honours the rule that ends each
-// zoneinfo file (so dates after 2037 get their daylight-saving time), and
-// keeps each zone it has loaded for the rest of the process behind a lock of
-// its own: threads share nothing else of this file. A zone is first loaded
-// without that rule, which CCTZ would unfold into 400 years of changes, and
-// whole only when a time after the file's last listed change is asked for. The
-// tool reads the zone files itself and hands CCTZ their bytes, so that a zone
-// that doesn't exist can be told from one that couldn't be read for want of
-// descriptors or memory, and each file is read once.
+// Zones of the system's tz database (the TZif files of the `tzdata`
+// package, below TZDIR or /usr/share/zoneinfo), read by the tool itself
+// (tzif.h), and the local zone the TZ variable or /etc/localtime names.
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "calendar/ical/time.h"
@@ -21,9 +13,33 @@ namespace quorvel::calendar::ical {
 
 // The zone a TZID names: a tz database name ("Europe/Berlin"), the same after
 // a vendor's prefix ("/mozilla.org/20070129_1/Europe/Berlin"), or a Windows
-// zone name ("W. Europe Standard Time"); null when there is no such zone.
-// Throws IncompleteRead when the zone's file exists but couldn't be read for
-// want of a resource.
+// zone name ("W. Europe Standard Time"); null when there is no such zone, or
+// its file isn't one the tool can read (tzif.h). Only regular files are
+// opened. Throws IncompleteRead when the zone's file couldn't be read for want
+// of a resource.
 std::unique_ptr<Zone> systemZone(std::string_view tzid);
+
+// The local zone, as the C library reads it but through the tool's own
+// reader: TZ as a zone name (with or without a leading ':'), an absolute
+// path to a TZif file, or a POSIX TZ string ("CET-1CEST,M3.5.0,M10.5.0/3");
+// without TZ, /etc/localtime. An empty TZ, a TZ that neither names a
+// readable zone nor parses, and no /etc/localtime all mean UTC.
+struct LocalZone {
+  std::unique_ptr<const Zone> zone;
+  // Its tz database name, when it has one: TZ's, or the one below
+  // "zoneinfo/" that /etc/localtime links to.
+  std::string name;
+};
+LocalZone readLocalZone(const char* tz, const char* localtimePath = "/etc/localtime");
+
+// Reads the process's local zone (TZ, /etc/localtime) for a run, before any
+// thread uses it: the one process-wide zone, which threads then only read.
+// Throws IncompleteRead when its file couldn't be read for want of a
+// resource.
+void loadLocalZone();
+// The local zone loaded last, loaded on first use if none was.
+const Zone& localZone();
+// Its name, for those who can only name it; empty when it has none.
+std::string_view localZoneName();
 
 }  // namespace quorvel::calendar::ical

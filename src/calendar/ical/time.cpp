@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
-#include <mutex>
 
 namespace quorvel::calendar::ical {
 namespace {
@@ -17,15 +15,8 @@ using std::chrono::year_month_day;
 class UtcZone final : public Zone {
  public:
   std::int64_t offsetAt(std::int64_t) const override { return 0; }
-};
-
-class LocalZone final : public Zone {
- public:
-  std::int64_t offsetAt(std::int64_t utcSeconds) const override {
-    const std::time_t t = static_cast<std::time_t>(utcSeconds);
-    std::tm fields{};
-    if (localtime_r(&t, &fields) == nullptr) return 0;
-    return std::clamp<std::int64_t>(fields.tm_gmtoff, -kMaxUtcOffset, kMaxUtcOffset);
+  std::optional<std::int64_t> nextChange(std::int64_t, std::int64_t) const override {
+    return std::nullopt;
   }
 };
 
@@ -63,28 +54,26 @@ const Zone& utcZone() {
   return zone;
 }
 
-const Zone& localZone() {
-  static const LocalZone zone;
-  static std::once_flag once;
-  std::call_once(once, [] { tzset(); });
-  return zone;
-}
-
 std::int64_t toUtc(const Zone& zone, std::int64_t wall) {
-  // The offsets a day before and a day after bracket at most one transition
-  // for any real zone.
-  const std::int64_t before = zone.offsetAt(wall - kSecondsPerDay);
-  const std::int64_t after = zone.offsetAt(wall + kSecondsPerDay);
-  if (before == after) return wall - before;
-  const std::int64_t withBefore = wall - before;
-  const std::int64_t withAfter = wall - after;
-  const bool beforeHolds = zone.offsetAt(withBefore) == before;
-  const bool afterHolds = zone.offsetAt(withAfter) == after;
-  if (beforeHolds && afterHolds) return withBefore < withAfter ? withBefore : withAfter;
-  if (afterHolds) return withAfter;
-  // Valid under the earlier offset, or in the gap: either way the earlier
-  // offset reads it.
-  return withBefore;
+  // The spans of one offset over every instant the time can name, in order:
+  // the first that shows the time gives it; when none does, it falls in a
+  // gap, and the offset of the span before the gap reads it.
+  const std::int64_t to = wall + kMaxUtcOffset;
+  std::int64_t spanStart = wall - kMaxUtcOffset;
+  std::int64_t offset = zone.offsetAt(spanStart);
+  std::optional<std::int64_t> beforeGap;
+  for (;;) {
+    const std::optional<std::int64_t> change = zone.nextChange(spanStart, to);
+    const std::int64_t spanEnd = change ? *change : to + 1;
+    // The span shows the wall-clock times [spanStart + offset, spanEnd + offset).
+    const std::int64_t utc = wall - offset;
+    if (utc >= spanStart && utc < spanEnd) return utc;
+    if (spanEnd + offset <= wall) beforeGap = offset;
+    if (!change) break;
+    spanStart = *change;
+    offset = zone.offsetAt(spanStart);
+  }
+  return wall - beforeGap.value_or(offset);
 }
 
 }  // namespace quorvel::calendar::ical

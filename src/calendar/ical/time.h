@@ -14,10 +14,11 @@ namespace quorvel::calendar::ical {
 
 inline constexpr std::int64_t kSecondsPerDay = 86400;
 
-// No zone is further than this from UTC; offsets beyond it (only a malformed
-// VTIMEZONE has them) are cut to it, so that every search around a wall-clock
+// No zone is further than this from UTC: 25:59:59, the most a TZif file may
+// write (RFC 9636, 3.2), beyond iCalendar's 23:59:59 (RFC 5545, 3.3.14).
+// Offsets beyond it are refused, so that every search around a wall-clock
 // time can rely on the bound.
-inline constexpr std::int64_t kMaxUtcOffset = 18 * 3600;
+inline constexpr std::int64_t kMaxUtcOffset = 25 * 3600 + 59 * 60 + 59;
 
 // The years a time can have, as iCalendar writes them (four digits, no year
 // 0), and their bounds in seconds since the epoch: 0001-01-01T00:00:00 and the
@@ -55,18 +56,22 @@ class Zone {
   virtual ~Zone() = default;
   // Seconds east of UTC in force at `utcSeconds`.
   virtual std::int64_t offsetAt(std::int64_t utcSeconds) const = 0;
+  // The first instant after `utcSeconds`, up to `until`, at which the offset
+  // may change (it may also stay the same there); nothing when it holds
+  // until then.
+  virtual std::optional<std::int64_t> nextChange(std::int64_t utcSeconds,
+                                                 std::int64_t until) const = 0;
   // The TZID, when this zone stands in for one that nobody knows and reads
   // its times as local time.
   virtual std::optional<std::string_view> unknownName() const { return std::nullopt; }
 };
 
 const Zone& utcZone();
-// The process's local zone: TZ, else /etc/localtime, as the C library reads it.
-const Zone& localZone();
 
 // The instant a wall-clock time names in `zone`. A time that falls in a
 // daylight-saving gap is read with the offset in force before the gap, and a
-// time that occurs twice means its first occurrence (RFC 5545, 3.3.5).
+// time that occurs twice means its first occurrence (RFC 5545, 3.3.5),
+// however many times the offset changes around it.
 std::int64_t toUtc(const Zone& zone, std::int64_t wallSeconds);
 
 inline std::int64_t toWall(const Zone& zone, std::int64_t utcSeconds) {

@@ -172,7 +172,9 @@ std::optional<std::int64_t> parseUtcOffset(std::string_view text) {
   const auto hours = fixedDigits(text, 1, 2);
   const auto minutes = fixedDigits(text, 3, 2);
   const auto seconds = text.size() == 7 ? fixedDigits(text, 5, 2) : std::optional<int>(0);
-  if (!hours || !minutes || !seconds || *minutes > 59 || *seconds > 59) return std::nullopt;
+  if (!hours || !minutes || !seconds || *hours > 23 || *minutes > 59 || *seconds > 59) {
+    return std::nullopt;
+  }
   const std::int64_t offset = *hours * 3600 + *minutes * 60 + *seconds;
   return text.front() == '-' ? -offset : offset;
 }

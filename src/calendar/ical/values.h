@@ -26,7 +26,8 @@ std::optional<DateTime> parseDateTime(std::string_view text);
 // A DURATION such as "P1W", "-P2DT3H" or "PT15M".
 std::optional<Duration> parseDuration(std::string_view text);
 
-// A UTC-OFFSET such as "+0530" or "-041530", in seconds east of UTC.
+// A UTC-OFFSET such as "+0530" or "-041530", in seconds east of UTC; its
+// hours go to 23 (RFC 5545, 3.3.14).
 std::optional<std::int64_t> parseUtcOffset(std::string_view text);
 
 // TEXT with its escapes (\n, \N, \, \; and \\) undone. Every other byte is

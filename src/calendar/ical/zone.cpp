@@ -11,6 +11,9 @@ class FixedOffset final : public Zone {
  public:
   explicit FixedOffset(std::int64_t offset) : offset_(offset) {}
   std::int64_t offsetAt(std::int64_t) const override { return offset_; }
+  std::optional<std::int64_t> nextChange(std::int64_t, std::int64_t) const override {
+    return std::nullopt;
+  }
 
  private:
   std::int64_t offset_;
@@ -139,7 +142,24 @@ std::int64_t DefinedZone::offsetAt(std::int64_t utcSeconds) const {
                        [](std::int64_t utc, const auto& change) { return utc < change.first; });
   const std::int64_t offset =
       after == entry.changes.begin() ? entry.startOffset : (after - 1)->second;
-  return std::clamp(offset, -kMaxUtcOffset, kMaxUtcOffset);
+  return offset;
+}
+
+std::optional<std::int64_t> DefinedZone::nextChange(std::int64_t utcSeconds,
+                                                    std::int64_t until) const {
+  const auto yearOfSecond = [](std::int64_t utc) {
+    return civilOf(std::clamp(utc, kFirstSecond, kEndSecond - 1)).year;
+  };
+  for (int year = yearOfSecond(utcSeconds); year <= yearOfSecond(until); ++year) {
+    const Year& entry = yearOf(year);
+    const auto after =
+        std::upper_bound(entry.changes.begin(), entry.changes.end(), utcSeconds,
+                         [](std::int64_t utc, const auto& change) { return utc < change.first; });
+    if (after != entry.changes.end()) {
+      return after->first <= until ? std::optional(after->first) : std::nullopt;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace quorvel::calendar::ical

@@ -32,6 +32,8 @@ class DefinedZone final : public Zone {
  public:
   explicit DefinedZone(std::vector<Observance> observances);
   std::int64_t offsetAt(std::int64_t utcSeconds) const override;
+  std::optional<std::int64_t> nextChange(std::int64_t utcSeconds,
+                                         std::int64_t until) const override;
 
  private:
   struct Year {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "calendar/ical/expand.h"
+#include "calendar/ical/system_zones.h"
 #include "calendar/linux/eds/source.h"
 #include "calendar/linux/events.h"
 #include "calendar/linux/files/folders.h"
@@ -83,6 +84,8 @@ class LinuxStore final : public CalendarStore {
         ical::searchWindow(static_cast<const StorePredicate&>(predicate).window);
     if (!window) return {};
 
+    // Read once for the run, before any thread uses it.
+    ical::loadLocalZone();
     for (const auto& source : sources_) source->start(*window);
     // Declared before the pool, whose threads use them until it goes.
     std::vector<ThreadReading> readings;

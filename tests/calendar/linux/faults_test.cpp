@@ -41,7 +41,7 @@ struct Outcome {
   std::string out;
   std::string err;
   std::size_t calls = 0;   // of the kind counted
-  std::string failedOpen;  // the name the first failed open was given
+  std::string failedOpens;  // the names the failed opens were given, a line each
 };
 
 std::string contents(std::FILE* file) {
@@ -75,8 +75,8 @@ Outcome runFailing(const TempStore& store, Calls calls, FailingCalls failing,
     }
     const std::size_t counted =
         calls == Calls::allocations ? stopFailingAllocations() : stopFailingOpens();
-    const std::string failedOpen = firstFailedOpen();
-    std::fprintf(told, "%zu %s", counted, failedOpen.c_str());
+    const std::string failedOpens = failedOpenNames();
+    std::fprintf(told, "%zu %s", counted, failedOpens.c_str());
     std::fflush(told);
     ::_exit(status);
   }
@@ -89,7 +89,7 @@ Outcome runFailing(const TempStore& store, Calls calls, FailingCalls failing,
   const std::string said = contents(told);
   outcome.calls = std::strtoull(said.c_str(), nullptr, 10);
   if (const std::size_t space = said.find(' '); space != std::string::npos) {
-    outcome.failedOpen = said.substr(space + 1);
+    outcome.failedOpens = said.substr(space + 1);
   }
   for (std::FILE* file : {out, err, told}) std::fclose(file);
   return outcome;
@@ -202,19 +202,26 @@ TEST(Faults, MemoryRunningOutOnAReadingThreadEndsInTheWholeDocumentOrStatusFive)
 
 // Wherever the run opens something (the store's folder, a calendar's folder,
 // an `addresses` file, a calendar file, a zone file) and finds no
-// descriptor, it fails, naming what it couldn't open.
+// descriptor, it fails, naming what it couldn't open. (The access check
+// tells nothing from a folder it can't open for want of a descriptor, and
+// leaves the failure to the read.)
 TEST(Faults, DescriptorsRunningOutAtEachOpenEndInTheWholeDocumentOrStatusFive) {
   ::setenv("TZ", "Europe/Berlin", 1);
   const TempStore store;
   fill(store);
   failEachCall(store, Calls::opens, 1, 1, [](const Outcome& run, const std::string& said) {
-    // A folder or file by its path; a zone file by its path after the
-    // calendar file that needed it.
-    const std::string& name = run.failedOpen;
-    const std::string end = name + ": Too many open files\n";
-    EXPECT_TRUE(said == end || said.ends_with("/" + end) ||
-                (name.starts_with("/") && said.ends_with(".ics: " + end)))
-        << said << " for " << name;
+    // A folder or file by its path; a zone file of an event's by its path
+    // after the calendar file's.
+    bool named = false;
+    std::size_t from = 0;
+    for (std::size_t end; (end = run.failedOpens.find('\n', from)) != std::string::npos;
+         from = end + 1) {
+      const std::string name = run.failedOpens.substr(from, end - from);
+      const std::string tail = name + ": Too many open files\n";
+      named = named || said == tail || said.ends_with("/" + tail) ||
+              (name.starts_with("/") && said.ends_with(".ics: " + tail));
+    }
+    EXPECT_TRUE(named) << said << " for " << run.failedOpens;
   });
 }
 

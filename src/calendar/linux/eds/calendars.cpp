@@ -14,6 +14,7 @@
 #include "calendar/calendar.h"
 #include "calendar/ical/identity.h"
 #include "calendar/ical/problem.h"
+#include "calendar/ical/system_zones.h"
 
 namespace quorvel::calendar::linuxstore::eds {
 using ical::addressKey;
@@ -306,7 +307,7 @@ Reply readAll(const api::Functions& eds, const Window& window, const Limits& lim
   // a calendar whose server never answers costs the limit, not the run. A
   // thread that doesn't return even then is left behind with the sources,
   // the registry and the cancellable it uses, which are then never released.
-  const std::string query = queryFor(window, userZoneName());
+  const std::string query = queryFor(window, ical::localZoneName());
   Owned<api::GCancellable> cancellable(eds.g_cancellable_new(), eds.g_object_unref);
   const auto leaveToThreads = [&] {
     static_cast<void>(registry.release());

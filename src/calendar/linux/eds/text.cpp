@@ -1,7 +1,5 @@
 #include "calendar/linux/eds/text.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -43,13 +41,6 @@ bool isQuotableZoneName(std::string_view name) {
   });
 }
 
-// The name below a "zoneinfo/" folder in `path`, or `path` itself.
-std::string_view belowZoneinfo(std::string_view path) {
-  constexpr std::string_view kFolder = "zoneinfo/";
-  const std::size_t at = path.rfind(kFolder);
-  return at == std::string_view::npos ? path : path.substr(at + kFolder.size());
-}
-
 // Appends `text` and, when it doesn't end in one, a line end, so that the
 // next component starts on a line of its own.
 void appendLines(std::string& to, std::string_view text) {
@@ -74,21 +65,6 @@ std::string queryFor(const Window& window, std::string_view zoneName) {
   }
   query += ") (has-recurrences?))";
   return query;
-}
-
-std::string userZoneName() {
-  if (const char* tz = std::getenv("TZ")) {
-    std::string_view name = tz;
-    if (name.empty()) return "UTC";  // as the C library reads an empty TZ
-    if (name.front() == ':') name.remove_prefix(1);
-    if (!name.empty() && name.front() == '/') name = belowZoneinfo(name);
-    return isQuotableZoneName(name) ? std::string(name) : std::string();
-  }
-  char link[4096];
-  const ssize_t got = ::readlink("/etc/localtime", link, sizeof link);
-  if (got <= 0 || static_cast<std::size_t>(got) == sizeof link) return {};
-  const std::string_view name = belowZoneinfo({link, static_cast<std::size_t>(got)});
-  return isQuotableZoneName(name) ? std::string(name) : std::string();
 }
 
 Component describe(std::string text) {

@@ -25,11 +25,6 @@ namespace quorvel::calendar::linuxstore::eds {
 // an occurrence away from the window, whose original slot must not be listed.
 std::string queryFor(const Window& window, std::string_view zoneName);
 
-// The user's zone by its tz database name, for the query: TZ (without a
-// leading ':'), else the zone /etc/localtime links to; empty when neither
-// names one.
-std::string userZoneName();
-
 // One VEVENT as EDS gave it, serialised, with what grouping it needs.
 struct Component {
   std::string text;                // BEGIN:VEVENT ... END:VEVENT

@@ -483,7 +483,8 @@ TEST_F(EdsCli, FailsWhenTheLibraryCantBeLoadedForWantOfDescriptors) {
   home.writeFile("home/gym.ics",
                  calendarWith("gym@test", "Gym", "20260604T120000Z", "20260604T133000Z"));
   ProcessOptions options;
-  options.environment = home.environment("UTC");
+  // A local zone that is a POSIX TZ string alone, which no file gives.
+  options.environment = home.environment("UTC0");
   options.environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (home.base() / "bus").string();
   options.environment["LD_PRELOAD"] = QUORVEL_FILE_LIMIT_LIBRARY;
   options.environment["QUORVEL_TEST_FILE_LIMIT"] = "3";  // standard input, output and error
