@@ -152,7 +152,7 @@ std::pair<std::string, std::int64_t> ruleOf(const std::string& posix) {
 }
 
 std::string offsetText(std::int64_t offset) {
-  char text[16];
+  char text[32];
   const std::int64_t magnitude = offset < 0 ? -offset : offset;
   std::snprintf(text, sizeof text, "%c%02lld%02lld%02lld", offset < 0 ? '-' : '+',
                 static_cast<long long>(magnitude / 3600),
