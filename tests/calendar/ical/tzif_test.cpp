@@ -124,6 +124,11 @@ TEST(TzifZones, ReadPosixTzStrings) {
       {"AAA3BBB,J60/2,J300/2", "2028-10-27 04:00", -10800},
       {"AAA3BBB,59/2,299/2", "2028-02-29 05:00", -7200},
       {"AAA3BBB,59/2,299/2", "2027-03-01 04:59:59", -10800},
+      {"AAA3BBB,J1/2,J300/2", "2027-01-01 04:59:59", -10800},
+      {"AAA3BBB,J1/2,J300/2", "2027-01-01 05:00", -7200},
+      // The fifth Sunday of December 2023 is its last day.
+      {"AAA3BBB,M3.2.0,M12.5.0", "2023-12-31 03:59:59", -7200},
+      {"AAA3BBB,M3.2.0,M12.5.0", "2023-12-31 04:00", -10800},
       // Without rules, those of the United States since 2007.
       {"EST5EDT", "2026-03-08 07:00", -14400},
       {"EST5EDT", "2026-11-01 06:00", -18000},
@@ -136,7 +141,7 @@ TEST(TzifZones, ReadPosixTzStrings) {
   for (const char* text :
        {"", "EST", "ES5", "EST5EDT,M3.2.0", "EST5EDT,M13.1.0,M11.1.0", "EST5EDT,M3.6.0,M11.1.0",
         "EST5EDT,M3.2.7,M11.1.0", "EST5EDT,M3.2.0/168,M11.1.0", "<+03", "<+0>-3", "EST25",
-        "EST5EDT,J0,J365", "EST5EDT,366,5", "EST5x", "EST5:60"}) {
+        "EST5EDT,J0,J365", "EST5EDT,366,5", "EST5x", "EST5:60", "EST0005"}) {
     EXPECT_FALSE(PosixTz::parse(text)) << text;
   }
 }
