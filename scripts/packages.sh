@@ -17,7 +17,7 @@ ensure_packages() {
 }
 
 # What building the tool needs.
-BUILD_PACKAGES=(cmake make g++ nlohmann-json3-dev tzdata)
+BUILD_PACKAGES=(cmake make g++ nlohmann-json3-dev libsqlite3-dev tzdata)
 
 # What the tests need besides: GoogleTest, and CCTZ, their oracle for the tz
 # database, which the tool reads itself.
