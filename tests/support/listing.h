@@ -73,14 +73,16 @@ struct Listing {
   std::string lines;  // what the store said, each line without the root's path
 };
 
-inline Listing listing(const TempStore& store, double from, double to, unsigned threads = 1) {
+// What the store lists; with `home`, Thunderbird's calendars there too.
+inline Listing listing(const TempStore& store, double from, double to, unsigned threads = 1,
+                       const std::filesystem::path& home = {}) {
   Listing result;
   const std::string prefix = "quorvel-calendar: " + store.root().string() + "/";
   const auto said = [&](std::string_view line) {
     if (line.starts_with(prefix)) line.remove_prefix(prefix.size());
     result.lines.append(line) += '\n';
   };
-  auto calendars = calendar::linuxstore::createStore(store.root(), said, {threads});
+  auto calendars = calendar::linuxstore::createStore(store.root(), said, {threads}, {}, home);
   const auto window = calendars->predicateForEvents({from}, {to});
   for (const auto& event : calendars->eventsMatching(*window)) {
     result.events.push_back(described(buildRecord(*event)));
@@ -89,8 +91,8 @@ inline Listing listing(const TempStore& store, double from, double to, unsigned 
 }
 
 inline Listing listing(const TempStore& store, const std::string& from, const std::string& to,
-                       unsigned threads = 1) {
-  return listing(store, utc(from), utc(to), threads);
+                       unsigned threads = 1, const std::filesystem::path& home = {}) {
+  return listing(store, utc(from), utc(to), threads, home);
 }
 
 // What a store of one file holding `text` lists, for a user whose address is

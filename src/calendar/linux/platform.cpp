@@ -1,5 +1,6 @@
-// The Linux platform: the store over the user's iCalendar files, and GNOME's
-// calendars through Evolution Data Server beside them.
+// The Linux platform: the store over the user's iCalendar files, with
+// GNOME's calendars through Evolution Data Server and Thunderbird's beside
+// them.
 #include "calendar/calendar.h"
 #include "calendar/linux/store.h"
 #include "calendar/linux/xdg.h"
@@ -11,7 +12,7 @@ class LinuxPlatform final : public Platform {
  public:
   std::unique_ptr<CalendarStore> createStore(Diagnostics diagnostics) override {
     return linuxstore::createStore(linuxstore::defaultStoreRoot(), std::move(diagnostics), {},
-                                   linuxstore::defaultEvolutionConfig());
+                                   linuxstore::defaultEvolutionConfig(), linuxstore::homeFolder());
   }
 
   // There is no older access request to fall back to on Linux: report a

@@ -17,6 +17,7 @@
 #include "calendar/linux/merge.h"
 #include "calendar/linux/pool.h"
 #include "calendar/linux/reading.h"
+#include "calendar/linux/thunderbird/source.h"
 
 namespace quorvel::calendar::linuxstore {
 namespace fs = std::filesystem;
@@ -57,11 +58,14 @@ class PoolGathering final : public Gathering {
 
 class LinuxStore final : public CalendarStore {
  public:
-  LinuxStore(fs::path root, Diagnostics diagnostics, StoreOptions options, fs::path evolutionConfig)
+  LinuxStore(fs::path root, Diagnostics diagnostics, StoreOptions options, fs::path evolutionConfig,
+             fs::path home)
       : root_(std::move(root)), diagnostics_(std::move(diagnostics)), options_(options) {
-    // The sources, in the store's order: the files first, then GNOME's.
+    // The sources, in the store's order: the files first, then GNOME's, then
+    // Thunderbird's.
     sources_.push_back(files::folderSource(root_));
     sources_.push_back(eds::edsSource(std::move(evolutionConfig)));
+    sources_.push_back(thunderbird::thunderbirdSource(std::move(home), root_));
   }
   ~LinuxStore() override { joinDecider(); }
   LinuxStore(const LinuxStore&) = delete;
@@ -186,10 +190,11 @@ class LinuxStore final : public CalendarStore {
 }  // namespace
 
 std::unique_ptr<CalendarStore> createStore(fs::path root, Diagnostics diagnostics,
-                                           StoreOptions options, fs::path evolutionConfig) {
+                                           StoreOptions options, fs::path evolutionConfig,
+                                           fs::path home) {
   if (options.threads == 0) options.threads = 1;
   return std::make_unique<LinuxStore>(std::move(root), std::move(diagnostics), options,
-                                      std::move(evolutionConfig));
+                                      std::move(evolutionConfig), std::move(home));
 }
 
 }  // namespace quorvel::calendar::linuxstore

@@ -15,16 +15,21 @@ fs::path baseFolder(const char* variable, const char* belowHome) {
   // Relative values are to be ignored, as the XDG base directory rules say.
   const char* value = std::getenv(variable);
   if (value != nullptr && value[0] == '/') return value;
+  const fs::path home = homeFolder();
+  return home.empty() ? home : home / belowHome;
+}
+
+}  // namespace
+
+fs::path homeFolder() {
   const char* home = std::getenv("HOME");
   if (home == nullptr || home[0] != '/') {
     const passwd* user = getpwuid(getuid());
     home = user != nullptr ? user->pw_dir : nullptr;
   }
   if (home == nullptr || home[0] != '/') return {};
-  return fs::path(home) / belowHome;
+  return home;
 }
-
-}  // namespace
 
 fs::path defaultStoreRoot() {
   const fs::path data = baseFolder("XDG_DATA_HOME", ".local/share");

@@ -13,4 +13,8 @@ std::filesystem::path defaultStoreRoot();
 // keeps the user's calendar sources.
 std::filesystem::path defaultEvolutionConfig();
 
+// The user's home folder: `$HOME`, else the user database's; empty when
+// there is none.
+std::filesystem::path homeFolder();
+
 }  // namespace quorvel::calendar::linuxstore

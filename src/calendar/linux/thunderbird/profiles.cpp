@@ -142,8 +142,14 @@ std::vector<fs::path> profilesOfRoot(const fs::path& root,
   const std::string rootPath = root.string();
   const FileDescriptor rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (rootFd.get() < 0) {
-    if (isResourceError(errno)) failIncomplete(rootPath, errno);
-    if (errno != ENOENT && errno != ENOTDIR) say(lineAbout(rootPath, std::strerror(errno)));
+    const int error = errno;
+    if (isResourceError(error)) failIncomplete(rootPath, error);
+    // A root the user can't even look at (a home folder closed to them) is
+    // as good as absent; one that is there and can't be opened says so.
+    struct stat status {};
+    if (error != ENOENT && error != ENOTDIR && ::stat(root.c_str(), &status) == 0) {
+      say(lineAbout(rootPath, std::strerror(error)));
+    }
     return {};
   }
   const std::optional<Ini> profiles = readIni(rootFd.get(), rootPath, "profiles.ini", say);
