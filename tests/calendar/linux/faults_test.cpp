@@ -16,18 +16,20 @@
 #include "main/run.h"
 #include "support/faults.h"
 #include "support/temp_store.h"
+#include "support/thunderbird.h"
 
 namespace quorvel::testing {
 namespace {
 
-// The store alone, on `threads` threads: on one, a run allocates and opens
-// in the same order every time.
+// The store and Thunderbird's calendars in the test's home, on `threads`
+// threads: on one, a run allocates and opens in the same order every time.
 class StorePlatform final : public calendar::Platform {
  public:
   StorePlatform(std::filesystem::path root, unsigned threads)
       : root_(std::move(root)), threads_(threads) {}
   std::unique_ptr<calendar::CalendarStore> createStore(calendar::Diagnostics lines) override {
-    return calendar::linuxstore::createStore(root_, std::move(lines), {threads_});
+    return calendar::linuxstore::createStore(root_, std::move(lines), {threads_}, {},
+                                             root_.parent_path() / "home");
   }
   bool isOperatingSystemAtLeast(calendar::OperatingSystemVersion) override { return true; }
 
@@ -40,7 +42,7 @@ struct Outcome {
   int status = -1;  // 128 + the signal when one ended it
   std::string out;
   std::string err;
-  std::size_t calls = 0;   // of the kind counted
+  std::size_t calls = 0;    // of the kind counted
   std::string failedOpens;  // the names the failed opens were given, a line each
 };
 
@@ -134,6 +136,18 @@ void fill(const TempStore& store) {
                          "DTSTART;TZID=Mars/Olympus:20260602T120000\nEND:VEVENT\n"));
   store.write("personal/cut.ics",
               calendarOf("BEGIN:VEVENT\nUID:cut\nDTSTART:20260602T1").substr(0, 80));
+  // A weekly lunch in Thunderbird, one of them moved.
+  ThunderbirdProfile(store.dataHome() / "home",
+                     "user_pref(\"calendar.registry.t.type\", \"storage\");\n"
+                     "user_pref(\"calendar.registry.t.uri\", \"moz-storage-calendar://\");\n")
+      .sql("local.sqlite",
+           "INSERT INTO cal_events (cal_id, id, title, flags, event_start, event_start_tz,"
+           " event_end, event_end_tz, recurrence_id, recurrence_id_tz) VALUES"
+           " ('t', 'lunch', 'Lunch', 16, 1779962400000000, 'Europe/Berlin', 1779966000000000,"
+           " 'Europe/Berlin', NULL, NULL),"
+           " ('t', 'lunch', 'Lunch (moved)', 0, 1780578000000000, 'Europe/Berlin',"
+           " 1780581600000000, 'Europe/Berlin', 1780567200000000, 'Europe/Berlin');\n"
+           "INSERT INTO cal_recurrence VALUES ('lunch', 't', 'RRULE:FREQ=WEEKLY;COUNT=3');\n");
 }
 
 // Each run with calls of the kind failing, from the first to the last one a
@@ -146,6 +160,7 @@ void failEachCall(const TempStore& store, Calls calls, unsigned threads, std::si
   ASSERT_EQ(whole.status, 0) << whole.err;
   ASSERT_GT(whole.calls, 10u);
   ASSERT_NE(whole.out.find("Stand-up (moved)"), std::string::npos);
+  ASSERT_NE(whole.out.find("Lunch (moved)"), std::string::npos);
 
   const std::string incomplete = "quorvel-calendar: the calendar could not be read completely: ";
   for (std::size_t n = 1; n <= whole.calls; n += every) {
@@ -201,7 +216,8 @@ TEST(Faults, MemoryRunningOutOnAReadingThreadEndsInTheWholeDocumentOrStatusFive)
 }
 
 // Wherever the run opens something (the store's folder, a calendar's folder,
-// an `addresses` file, a calendar file, a zone file) and finds no
+// an `addresses` file, a calendar file, a zone file, Thunderbird's profiles,
+// settings and databases) and finds no
 // descriptor, it fails, naming what it couldn't open. (The access check
 // tells nothing from a folder it can't open for want of a descriptor, and
 // leaves the failure to the read.)
