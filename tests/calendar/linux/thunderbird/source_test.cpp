@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/listing.h"
@@ -91,6 +92,15 @@ TEST(ThunderbirdSource, ListsWhatTheSameEventsGiveAsFiles) {
            "INSERT INTO cal_attendees VALUES"
            " ('i', NULL, NULL, 'cal1', 'ORGANIZER:mailto:boss@example.org'),"
            " ('i', NULL, NULL, 'cal1', 'ATTENDEE;PARTSTAT=ACCEPTED:mailto:me@example.org');\n"},
+      {"an all-day series, one day of it moved",
+       "BEGIN:VEVENT\nUID:g\nDTSTART;VALUE=DATE:20260309\nDTEND;VALUE=DATE:20260310\n"
+       "RRULE:FREQ=WEEKLY;COUNT=3\nSUMMARY:Gym\nEND:VEVENT\nBEGIN:VEVENT\nUID:g\n"
+       "RECURRENCE-ID;VALUE=DATE:20260316\nDTSTART;VALUE=DATE:20260317\n"
+       "DTEND;VALUE=DATE:20260318\nSUMMARY:Gym (moved)\nEND:VEVENT\n",
+       row("g", "'Gym'", 56, "2026-03-09", "2026-03-10", "floating") +
+           row("g", "'Gym (moved)'", 520, "2026-03-17", "2026-03-18", "floating",
+               us("2026-03-16") + ", 'floating', NULL") +
+           "INSERT INTO cal_recurrence VALUES ('g', 'cal1', 'RRULE:FREQ=WEEKLY;COUNT=3');\n"},
       {"rows Thunderbird doesn't show: deleted offline, of a disabled or unknown calendar, an "
        "override without its series",
        "",
@@ -123,30 +133,43 @@ TEST(ThunderbirdSource, ListsWhatTheSameEventsGiveAsFiles) {
 
 // A calendar of Thunderbird's that is an iCalendar file is read from it,
 // once: a file the store lists already keeps its place there. A network
-// calendar without an offline copy has nothing here, and says so.
-TEST(ThunderbirdSource, ReadsFileCalendarsOnceAndNamesThoseWithoutACopy) {
+// calendar is read from its offline copy, where the user is also who its
+// server says; without a copy it has nothing here, and says so.
+TEST(ThunderbirdSource, ReadsEachCalendarWhereItIsKept) {
   const TempStore store;
-  const std::string event = "BEGIN:VEVENT\nUID:s\nDTSTART:20260302T090000Z\nEND:VEVENT\n";
-  const auto inStore = store.write("cal/shared.ics", calendarOf(event));
+  const auto inStore = store.write(
+      "cal/shared.ics", calendarOf("BEGIN:VEVENT\nUID:s\nDTSTART:20260302T090000Z\nEND:VEVENT\n"));
   const std::filesystem::path home = store.dataHome() / "home";
   std::filesystem::create_directories(home);
   std::ofstream(home / "My Own.ics")
       << calendarOf("BEGIN:VEVENT\nUID:o\nDTSTART:20260303T090000Z\nSUMMARY:Own\nEND:VEVENT\n");
-  ThunderbirdProfile(home,
-                     "user_pref(\"calendar.registry.a.type\", \"ics\");\n"
-                     "user_pref(\"calendar.registry.a.uri\", \"file://" +
-                         inStore.string() +
-                         "\");\n"
-                         "user_pref(\"calendar.registry.b.type\", \"ics\");\n"
-                         "user_pref(\"calendar.registry.b.uri\", \"file://" +
-                         home.string() +
-                         "/My%20Own.ics\");\n"
-                         "user_pref(\"calendar.registry.c.type\", \"caldav\");\n"
-                         "user_pref(\"calendar.registry.c.name\", \"Team\");\n"
-                         "user_pref(\"calendar.registry.c.uri\", \"https://dav.example.org/\");\n");
+  std::string prefs;
+  for (const auto& [id, type, uri] : {
+           std::tuple<std::string, std::string, std::string>{"a", "ics",
+                                                             "file://" + inStore.string()},
+           {"b", "ics", "file://" + home.string() + "/My%20Own.ics"},
+           {"c", "caldav", "https://dav.example.org/c/"},
+           {"d", "caldav", "https://dav.example.org/d/"},
+       }) {
+    prefs += "user_pref(\"calendar.registry." + id + ".type\", \"" + type + "\");\n" +
+             "user_pref(\"calendar.registry." + id + ".uri\", \"" + uri + "\");\n";
+  }
+  prefs +=
+      "user_pref(\"calendar.registry.c.name\", \"Team\");\n"
+      "user_pref(\"calendar.registry.d.cache.enabled\", true);\n";
+  ThunderbirdProfile(home, prefs)
+      .sql("cache.sqlite",
+           "INSERT INTO cal_events (cal_id, id, flags, event_start, event_start_tz) VALUES"
+           " ('d', 'm', 2, " +
+               us("2026-03-04 10:00") +
+               ", 'UTC');\n"
+               "INSERT INTO cal_attendees VALUES ('m', NULL, NULL, 'd',"
+               " 'ATTENDEE;PARTSTAT=TENTATIVE:mailto:me@dav.example.org');\n"
+               "INSERT INTO cal_metadata VALUES ('d', 'calendar-properties',"
+               " '{\"mCalendarUserAddress\": \"mailto:Me@dav.example.org\"}');\n");
   const Listing listed = listing(store, "2026-03-01", "2026-03-05", 1, home);
-  EXPECT_EQ(listed.events,
-            (std::vector<std::string>{"2026-03-02 09:00", "2026-03-03 09:00 'Own'"}));
+  EXPECT_EQ(listed.events, (std::vector<std::string>{"2026-03-02 09:00", "2026-03-03 09:00 'Own'",
+                                                     "2026-03-04 10:00 tentative"}));
   EXPECT_EQ(listed.lines,
             "quorvel-calendar: Team (Thunderbird c): has no copy on this machine (Thunderbird's "
             "offline support is off for it); not listed\n");
