@@ -293,7 +293,8 @@ std::variant<Stored, std::string> readStored(const Database& database,
     const std::string_view calendar = row.text(0).value_or("");
     if (!wanted.contains(calendar)) return;
     Component c;
-    if (const auto title = row.text(2)) c.title = std::string(*title);
+    // As Thunderbird reads it, an empty title is none.
+    if (const auto title = row.text(2); title && !title->empty()) c.title = std::string(*title);
     c.flags = row.integer(3).value_or(0);
     c.start = storedTime(row, 4);
     c.end = storedTime(row, 6);

@@ -134,7 +134,8 @@ TEST(ThunderbirdSource, ListsWhatTheSameEventsGiveAsFiles) {
 // A calendar of Thunderbird's that is an iCalendar file is read from it,
 // once: a file the store lists already keeps its place there. A network
 // calendar is read from its offline copy, where the user is also who its
-// server says; without a copy it has nothing here, and says so.
+// server says, and an empty title is none; without a copy it has nothing
+// here, and says so.
 TEST(ThunderbirdSource, ReadsEachCalendarWhereItIsKept) {
   const TempStore store;
   const auto inStore = store.write(
@@ -159,8 +160,8 @@ TEST(ThunderbirdSource, ReadsEachCalendarWhereItIsKept) {
       "user_pref(\"calendar.registry.d.cache.enabled\", true);\n";
   ThunderbirdProfile(home, prefs)
       .sql("cache.sqlite",
-           "INSERT INTO cal_events (cal_id, id, flags, event_start, event_start_tz) VALUES"
-           " ('d', 'm', 2, " +
+           "INSERT INTO cal_events (cal_id, id, title, flags, event_start, event_start_tz)"
+           " VALUES ('d', 'm', '', 2, " +
                us("2026-03-04 10:00") +
                ", 'UTC');\n"
                "INSERT INTO cal_attendees VALUES ('m', NULL, NULL, 'd',"
