@@ -22,8 +22,6 @@ namespace {
 // The flags column's bits that say how to read a row's times.
 constexpr std::int64_t kAllDay = 8;
 constexpr std::int64_t kRecurrenceIdIsDate = 512;
-// The offline journal's mark of a row deleted while offline.
-constexpr std::int64_t kDeletedOffline = 4;
 
 // A time as a row keeps it: microseconds since the epoch of the instant
 // (for a floating time or a date, of its wall clock read as UTC), and the
@@ -260,7 +258,8 @@ constexpr std::string_view kVersion = "SELECT version FROM cal_calendar_schema_v
 constexpr std::string_view kEvents =
     "SELECT cal_id, id, title, flags, event_start, event_start_tz, event_end, event_end_tz,"
     " recurrence_id, recurrence_id_tz FROM cal_events"
-    " WHERE offline_journal IS NOT 4 ORDER BY cal_id, id";
+    // 4 in the offline journal marks a row deleted while offline.
+    " WHERE offline_journal IS NOT 4";
 constexpr std::string_view kRecurrence = "SELECT cal_id, item_id, icalString FROM cal_recurrence";
 constexpr std::string_view kAttendees =
     "SELECT cal_id, item_id, recurrence_id, recurrence_id_tz, icalString FROM cal_attendees";
