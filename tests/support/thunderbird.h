@@ -32,11 +32,13 @@ CREATE TABLE cal_metadata (cal_id TEXT, item_id TEXT, value BLOB);
 
 class ThunderbirdProfile {
  public:
-  // A profile "p.default" below `home`'s ~/.thunderbird, with `prefs`.
-  ThunderbirdProfile(const std::filesystem::path& home, const std::string& prefs)
-      : folder_(home / ".thunderbird" / "p.default") {
+  // A profile "p.default" below `home`'s `root` (~/.thunderbird, or the
+  // snap's or Flatpak's), with `prefs`.
+  ThunderbirdProfile(const std::filesystem::path& home, const std::string& prefs,
+                     const std::string& root = ".thunderbird")
+      : folder_(home / root / "p.default") {
     std::filesystem::create_directories(folder_ / "calendar-data");
-    std::ofstream(home / ".thunderbird" / "profiles.ini")
+    std::ofstream(home / root / "profiles.ini")
         << "[Profile0]\nName=default\nIsRelative=1\nPath=p.default\nDefault=1\n\n"
            "[Install4F96D1932A9F858E]\nDefault=p.default\nLocked=1\n";
     std::ofstream(folder_ / "prefs.js") << prefs;

@@ -3,7 +3,6 @@
 
 #include <fstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "support/listing.h"
@@ -135,7 +134,7 @@ TEST(ThunderbirdSource, ListsWhatTheSameEventsGiveAsFiles) {
 // once: a file the store lists already keeps its place there. A network
 // calendar is read from its offline copy, where the user is also who its
 // server says, and an empty title is none; without a copy it has nothing
-// here, and says so.
+// here, and says so. Two profiles (the snap's too) are read on two threads.
 TEST(ThunderbirdSource, ReadsEachCalendarWhereItIsKept) {
   const TempStore store;
   const auto inStore = store.write(
@@ -145,30 +144,29 @@ TEST(ThunderbirdSource, ReadsEachCalendarWhereItIsKept) {
   std::ofstream(home / "My Own.ics")
       << calendarOf("BEGIN:VEVENT\nUID:o\nDTSTART:20260303T090000Z\nSUMMARY:Own\nEND:VEVENT\n");
   std::string prefs;
-  for (const auto& [id, type, uri] : {
-           std::tuple<std::string, std::string, std::string>{"a", "ics",
-                                                             "file://" + inStore.string()},
-           {"b", "ics", "file://" + home.string() + "/My%20Own.ics"},
-           {"c", "caldav", "https://dav.example.org/c/"},
-           {"d", "caldav", "https://dav.example.org/d/"},
-       }) {
-    prefs += "user_pref(\"calendar.registry." + id + ".type\", \"" + type + "\");\n" +
-             "user_pref(\"calendar.registry." + id + ".uri\", \"" + uri + "\");\n";
-  }
-  prefs +=
-      "user_pref(\"calendar.registry.c.name\", \"Team\");\n"
-      "user_pref(\"calendar.registry.d.cache.enabled\", true);\n";
-  ThunderbirdProfile(home, prefs)
+  const auto registered = [](const std::string& id, const std::string& type,
+                             const std::string& uri) {
+    return "user_pref(\"calendar.registry." + id + ".type\", \"" + type + "\");\n" +
+           "user_pref(\"calendar.registry." + id + ".uri\", \"" + uri + "\");\n";
+  };
+  ThunderbirdProfile(home, registered("a", "ics", "file://" + inStore.string()) +
+                               registered("b", "ics", "file://" + home.string() + "/My%20Own.ics") +
+                               registered("c", "caldav", "https://dav.example.org/c/") +
+                               "user_pref(\"calendar.registry.c.name\", \"Team\");\n");
+  ThunderbirdProfile(home,
+                     registered("d", "caldav", "https://dav.example.org/d/") +
+                         "user_pref(\"calendar.registry.d.cache.enabled\", true);\n",
+                     "snap/thunderbird/common/.thunderbird")
       .sql("cache.sqlite",
            "INSERT INTO cal_events (cal_id, id, title, flags, event_start, event_start_tz)"
            " VALUES ('d', 'm', '', 2, " +
                us("2026-03-04 10:00") +
-               ", 'UTC');\n"
+               ", 'Europe/Berlin');\n"
                "INSERT INTO cal_attendees VALUES ('m', NULL, NULL, 'd',"
                " 'ATTENDEE;PARTSTAT=TENTATIVE:mailto:me@dav.example.org');\n"
                "INSERT INTO cal_metadata VALUES ('d', 'calendar-properties',"
                " '{\"mCalendarUserAddress\": \"mailto:Me@dav.example.org\"}');\n");
-  const Listing listed = listing(store, "2026-03-01", "2026-03-05", 1, home);
+  const Listing listed = listing(store, "2026-03-01", "2026-03-05", 2, home);
   EXPECT_EQ(listed.events, (std::vector<std::string>{"2026-03-02 09:00", "2026-03-03 09:00 'Own'",
                                                      "2026-03-04 10:00 tentative"}));
   EXPECT_EQ(listed.lines,
