@@ -151,6 +151,7 @@ TEST(ThunderbirdDatabase, GivesAReasonForWhatItCantRead) {
        "reason: not a SQLite database"},
       {"truncated", [&](const fs::path& p) { fs::remove(log(p)), fs::resize_file(p, 8192); },
        "reason: database disk image is malformed"},
+      {"empty", [](const fs::path& p) { fs::resize_file(p, 0); }, "reason: empty"},
       {"fifo", [](const fs::path& p) { fs::remove(p), ::mkfifo(p.c_str(), 0600); },
        "reason: not a regular file"},
       // Sparse: no disk is written.

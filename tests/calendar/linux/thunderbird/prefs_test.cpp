@@ -45,9 +45,10 @@ TEST(ThunderbirdPrefs, ListsRegisteredCalendarsWhereTheyAreKept) {
            registry("g", {{"type", "\"memory\""}, {"uri", "\"moz-memory-calendar://\""}}) +
            registry("h", kStorage, {{"disabled", "true"}}) +
            registry("i", kStorage, {{"disabled", "\"true\""}}) +
-           registry("j", {{"uri", "\"moz-storage-calendar://\""}}),
+           registry("j", {{"uri", "\"moz-storage-calendar://\""}}) +
+           registry("k", {{"type", "\"ics\""}, {"uri", "\"file://otherhost/k.ics\""}}),
        {"a Home local", "b b cache", "c c nowhere", "d d file /home/u/My Cal.ics", "e e cache",
-        "f f cache"}},
+        "f f cache", "k k nowhere"}},
       {R"js(# user_pref("calendar.registry.x.type", "storage");
 // user_pref("calendar.registry.y.type", "storage");
 /* user_pref("calendar.registry.z.type", "storage"); */

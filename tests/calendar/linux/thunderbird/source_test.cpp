@@ -91,6 +91,11 @@ TEST(ThunderbirdSource, ListsWhatTheSameEventsGiveAsFiles) {
            "INSERT INTO cal_attendees VALUES"
            " ('i', NULL, NULL, 'cal1', 'ORGANIZER:mailto:boss@example.org'),"
            " ('i', NULL, NULL, 'cal1', 'ATTENDEE;PARTSTAT=ACCEPTED:mailto:me@example.org');\n"},
+      {"a birthday from before 1970",
+       "BEGIN:VEVENT\nUID:b\nDTSTART;VALUE=DATE:19650310\nDTEND;VALUE=DATE:19650311\n"
+       "RRULE:FREQ=YEARLY\nSUMMARY:Birthday\nEND:VEVENT\n",
+       row("b", "'Birthday'", 24, "1965-03-10", "1965-03-11", "floating") +
+           "INSERT INTO cal_recurrence VALUES ('b', 'cal1', 'RRULE:FREQ=YEARLY');\n"},
       {"an all-day series, one day of it moved",
        "BEGIN:VEVENT\nUID:g\nDTSTART;VALUE=DATE:20260309\nDTEND;VALUE=DATE:20260310\n"
        "RRULE:FREQ=WEEKLY;COUNT=3\nSUMMARY:Gym\nEND:VEVENT\nBEGIN:VEVENT\nUID:g\n"
@@ -133,8 +138,9 @@ TEST(ThunderbirdSource, ListsWhatTheSameEventsGiveAsFiles) {
 // A calendar of Thunderbird's that is an iCalendar file is read from it,
 // once: a file the store lists already keeps its place there. A network
 // calendar is read from its offline copy, where the user is also who its
-// server says, and an empty title is none; without a copy it has nothing
-// here, and says so. Two profiles (the snap's too) are read on two threads.
+// server says, an empty title is none, and a zone nobody knows keeps the
+// instant; without a copy it has nothing here, and says so. Two profiles (the snap's too) are read
+// on two threads.
 TEST(ThunderbirdSource, ReadsEachCalendarWhereItIsKept) {
   const TempStore store;
   const auto inStore = store.write(
@@ -162,13 +168,18 @@ TEST(ThunderbirdSource, ReadsEachCalendarWhereItIsKept) {
            " VALUES ('d', 'm', '', 2, " +
                us("2026-03-04 10:00") +
                ", 'Europe/Berlin');\n"
+               "INSERT INTO cal_events (cal_id, id, event_start, event_start_tz) VALUES"
+               " ('d', 'z', " +
+               us("2026-03-04 11:00") +
+               ", 'Nowhere/Special');\n"
                "INSERT INTO cal_attendees VALUES ('m', NULL, NULL, 'd',"
                " 'ATTENDEE;PARTSTAT=TENTATIVE:mailto:me@dav.example.org');\n"
                "INSERT INTO cal_metadata VALUES ('d', 'calendar-properties',"
                " '{\"mCalendarUserAddress\": \"mailto:Me@dav.example.org\"}');\n");
   const Listing listed = listing(store, "2026-03-01", "2026-03-05", 2, home);
-  EXPECT_EQ(listed.events, (std::vector<std::string>{"2026-03-02 09:00", "2026-03-03 09:00 'Own'",
-                                                     "2026-03-04 10:00 tentative"}));
+  EXPECT_EQ(listed.events,
+            (std::vector<std::string>{"2026-03-02 09:00", "2026-03-03 09:00 'Own'",
+                                      "2026-03-04 10:00 tentative", "2026-03-04 11:00"}));
   EXPECT_EQ(listed.lines,
             "quorvel-calendar: Team (Thunderbird c): has no copy on this machine (Thunderbird's "
             "offline support is off for it); not listed\n");
