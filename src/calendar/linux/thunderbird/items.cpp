@@ -55,18 +55,24 @@ struct Event {
 // Events by calendar id, then UID.
 using Events = std::map<std::string, std::map<std::string, Event>, std::less<>>;
 
-// The component a row of a side table belongs to (columns: cal_id,
-// item_id, recurrence_id, recurrence_id_tz), when its event is read.
-Component* componentOf(Events& events, const Row& row) {
+// The event a row of a side table belongs to (its first columns: cal_id,
+// item_id), when it is read.
+Event* eventOf(Events& events, const Row& row) {
   const auto calendar = events.find(row.text(0).value_or(""));
   if (calendar == events.end()) return nullptr;
   const auto event = calendar->second.find(std::string(row.text(1).value_or("")));
-  if (event == calendar->second.end()) return nullptr;
+  return event == calendar->second.end() ? nullptr : &event->second;
+}
+
+// The component a row of a side table belongs to (columns: cal_id,
+// item_id, recurrence_id, recurrence_id_tz), when its event is read.
+Component* componentOf(Events& events, const Row& row) {
+  Event* event = eventOf(events, row);
+  if (event == nullptr) return nullptr;
   const auto recurrenceId = row.integer(2);
-  if (!recurrenceId) return event->second.series ? &*event->second.series : nullptr;
-  const auto found =
-      event->second.overrides.find({*recurrenceId, std::string(row.text(3).value_or(""))});
-  return found == event->second.overrides.end() ? nullptr : &found->second;
+  if (!recurrenceId) return event->series ? &*event->series : nullptr;
+  const auto found = event->overrides.find({*recurrenceId, std::string(row.text(3).value_or(""))});
+  return found == event->overrides.end() ? nullptr : &found->second;
 }
 
 // The first content line of a stored piece of iCalendar text, unfolded,
@@ -309,12 +315,10 @@ std::variant<Stored, std::string> readStored(const Database& database,
   if (failed) return *failed;
 
   failed = database.query(kRecurrence, [&](const Row& row) {
-    const auto calendar = events.find(row.text(0).value_or(""));
-    if (calendar == events.end()) return;
-    const auto event = calendar->second.find(std::string(row.text(1).value_or("")));
-    if (event == calendar->second.end()) return;
+    Event* event = eventOf(events, row);
+    if (event == nullptr) return;
     if (auto line = oneLine(row.text(2).value_or(""), {"RRULE", "RDATE", "EXDATE", "EXRULE"})) {
-      event->second.recurrence.push_back(std::move(*line));
+      event->recurrence.push_back(std::move(*line));
     }
   });
   if (failed) return *failed;
