@@ -209,8 +209,10 @@ std::optional<std::int64_t> PosixTz::nextChange(std::int64_t utcSeconds, std::in
       if (change.at > utcSeconds)
         return change.at <= until ? std::optional(change.at) : std::nullopt;
     }
-    // Every change around `from` is past: look a year later.
-    from = changes.back().at + 1;
+    // Every change around `from` is past, the next year's included (a
+    // rule's changes can all fall in the last week of the year before, so
+    // the last of them can lie before `from`): look a year later.
+    from += 365 * kSecondsPerDay;
   }
   return std::nullopt;
 }

@@ -138,6 +138,11 @@ TEST(TzifZones, ReadPosixTzStrings) {
     ASSERT_TRUE(zone) << text;
     EXPECT_EQ(zone->offsetAt(at(utc)), offset) << text << " at " << utc;
   }
+  // A rule whose changes fall in the last week of the year before: the next
+  // change after them is a year on, found without looping back.
+  const auto early = PosixTz::parse("AAA3BBB,J1/-167,J1/-160");
+  ASSERT_TRUE(early);
+  EXPECT_EQ(early->nextChange(at("2026-12-31"), at("2027-12-31")), at("2027-12-25 04:00"));
   for (const char* text :
        {"", "EST", "ES5", "EST5EDT,M3.2.0", "EST5EDT,M13.1.0,M11.1.0", "EST5EDT,M3.6.0,M11.1.0",
         "EST5EDT,M3.2.7,M11.1.0", "EST5EDT,M3.2.0/168,M11.1.0", "<+03", "<+0>-3", "EST25",
