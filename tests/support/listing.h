@@ -73,16 +73,17 @@ struct Listing {
   std::string lines;  // what the store said, each line without the root's path
 };
 
-// What the store lists; with `home`, Thunderbird's calendars there too.
+// What the store lists; with `elsewhere`, the calendars it names too.
 inline Listing listing(const TempStore& store, double from, double to, unsigned threads = 1,
-                       const std::filesystem::path& home = {}) {
+                       calendar::linuxstore::Elsewhere elsewhere = {}) {
   Listing result;
   const std::string prefix = "quorvel-calendar: " + store.root().string() + "/";
   const auto said = [&](std::string_view line) {
     if (line.starts_with(prefix)) line.remove_prefix(prefix.size());
     result.lines.append(line) += '\n';
   };
-  auto calendars = calendar::linuxstore::createStore(store.root(), said, {threads}, {}, home);
+  auto calendars =
+      calendar::linuxstore::createStore(store.root(), said, {threads}, std::move(elsewhere));
   const auto window = calendars->predicateForEvents({from}, {to});
   for (const auto& event : calendars->eventsMatching(*window)) {
     result.events.push_back(described(buildRecord(*event)));
@@ -91,8 +92,8 @@ inline Listing listing(const TempStore& store, double from, double to, unsigned 
 }
 
 inline Listing listing(const TempStore& store, const std::string& from, const std::string& to,
-                       unsigned threads = 1, const std::filesystem::path& home = {}) {
-  return listing(store, utc(from), utc(to), threads, home);
+                       unsigned threads = 1, calendar::linuxstore::Elsewhere elsewhere = {}) {
+  return listing(store, utc(from), utc(to), threads, std::move(elsewhere));
 }
 
 // What a store of one file holding `text` lists, for a user whose address is

@@ -102,4 +102,25 @@ std::optional<std::string> readFileAt(int folder, std::string_view folderPath, c
   return std::nullopt;
 }
 
+int forEachEntry(int fd, std::string_view path, const std::function<void(const dirent&)>& each) {
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) failIncomplete(path, errno);
+  DIR* const listing = ::fdopendir(copy);
+  if (listing == nullptr) {
+    const int error = errno;
+    ::close(copy);
+    if (isResourceError(error)) failIncomplete(path, error);
+    return error;
+  }
+  const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, &::closedir);
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing);
+    if (entry == nullptr) break;
+    if (entry->d_name[0] != '.') each(*entry);
+  }
+  if (errno != 0 && isResourceError(errno)) failIncomplete(path, errno);
+  return errno;
+}
+
 }  // namespace quorvel::calendar::ical

@@ -6,9 +6,11 @@
 // nothing is allocated per file unless something is wrong with it.
 #pragma once
 
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,5 +70,11 @@ class ReadBuffer {
 // IncompleteRead (failIncomplete) when the system lacked a resource.
 std::optional<std::string> readFileAt(int folder, std::string_view folderPath, const char* name,
                                       bool knownRegular, ReadBuffer& buffer);
+
+// Calls `each` with every entry of the folder open as `fd` (at `path`, for
+// messages) whose name doesn't start with a dot, as the system lists them;
+// returns the error that stopped the listing (0 for none). One that says the
+// system lacked a resource throws IncompleteRead.
+int forEachEntry(int fd, std::string_view path, const std::function<void(const dirent&)>& each);
 
 }  // namespace quorvel::calendar::ical

@@ -1,6 +1,6 @@
 // The Linux platform: the store over the user's iCalendar files, with
-// GNOME's calendars through Evolution Data Server and Thunderbird's beside
-// them.
+// GNOME's calendars through Evolution Data Server, Thunderbird's, KDE's, and
+// khal's and vdirsyncer's folders beside them.
 #include "calendar/calendar.h"
 #include "calendar/linux/store.h"
 #include "calendar/linux/xdg.h"
@@ -11,8 +11,13 @@ namespace {
 class LinuxPlatform final : public Platform {
  public:
   std::unique_ptr<CalendarStore> createStore(Diagnostics diagnostics) override {
-    return linuxstore::createStore(linuxstore::defaultStoreRoot(), std::move(diagnostics), {},
-                                   linuxstore::defaultEvolutionConfig(), linuxstore::homeFolder());
+    const std::filesystem::path configHome = linuxstore::configHome();
+    return linuxstore::createStore(
+        linuxstore::defaultStoreRoot(), std::move(diagnostics), {},
+        {.evolutionConfig = configHome.empty() ? configHome : configHome / "evolution",
+         .home = linuxstore::homeFolder(),
+         .configHome = configHome,
+         .variable = linuxstore::environmentVariable});
   }
 
   // There is no older access request to fall back to on Linux: report a

@@ -10,6 +10,7 @@
 
 #include "calendar/ical/expand.h"
 #include "calendar/ical/system_zones.h"
+#include "calendar/linux/claims.h"
 #include "calendar/linux/eds/source.h"
 #include "calendar/linux/events.h"
 #include "calendar/linux/files/folders.h"
@@ -33,8 +34,9 @@ class StorePredicate final : public Predicate {
 // reading of the thread that runs it.
 class PoolGathering final : public Gathering {
  public:
-  PoolGathering(Pool& pool, std::vector<ThreadReading>& readings, std::size_t source)
-      : pool_(pool), readings_(readings), source_(source) {}
+  PoolGathering(Pool& pool, std::vector<ThreadReading>& readings, Claims& claims,
+                std::size_t source)
+      : pool_(pool), readings_(readings), claims_(claims), source_(source) {}
 
   void hand(Work work) override {
     pool_.run(
@@ -49,23 +51,28 @@ class PoolGathering final : public Gathering {
     readings_[0].sayFor(source_, std::move(place), std::move(line));
   }
   bool going() const override { return pool_.going(); }
+  std::optional<std::vector<std::string>> claimFolder(DiskId id, bool everyFile) override {
+    return claims_.claimFolder(id, everyFile);
+  }
+  bool claimFile(DiskId id, DiskId folder, std::string_view name) override {
+    return claims_.claimFile(id, folder, name);
+  }
 
  private:
   Pool& pool_;
   std::vector<ThreadReading>& readings_;
+  Claims& claims_;
   const std::size_t source_;
 };
 
 class LinuxStore final : public CalendarStore {
  public:
-  LinuxStore(fs::path root, Diagnostics diagnostics, StoreOptions options, fs::path evolutionConfig,
-             fs::path home)
+  LinuxStore(fs::path root, Diagnostics diagnostics, StoreOptions options, Elsewhere elsewhere)
       : root_(std::move(root)), diagnostics_(std::move(diagnostics)), options_(options) {
-    // The sources, in the store's order: the files first, then GNOME's, then
-    // Thunderbird's.
+    // The sources, in the store's order.
     sources_.push_back(files::folderSource(root_));
-    sources_.push_back(eds::edsSource(std::move(evolutionConfig)));
-    sources_.push_back(thunderbird::thunderbirdSource(std::move(home), root_));
+    sources_.push_back(eds::edsSource(std::move(elsewhere.evolutionConfig)));
+    sources_.push_back(thunderbird::thunderbirdSource(elsewhere.home));
   }
   ~LinuxStore() override { joinDecider(); }
   LinuxStore(const LinuxStore&) = delete;
@@ -100,8 +107,9 @@ class LinuxStore final : public CalendarStore {
         files::storeAddresses(root_, [&readings](Place place, std::string line) {
           readings[0].sayFor(kFilesSource, std::move(place), std::move(line));
         });
+    Claims claims;
     for (std::size_t source = 0; source < sources_.size(); ++source) {
-      PoolGathering gathering(pool, readings, source);
+      PoolGathering gathering(pool, readings, claims, source);
       try {
         sources_[source]->gather(*window, storeAddresses, gathering);
       } catch (...) {
@@ -190,11 +198,10 @@ class LinuxStore final : public CalendarStore {
 }  // namespace
 
 std::unique_ptr<CalendarStore> createStore(fs::path root, Diagnostics diagnostics,
-                                           StoreOptions options, fs::path evolutionConfig,
-                                           fs::path home) {
+                                           StoreOptions options, Elsewhere elsewhere) {
   if (options.threads == 0) options.threads = 1;
   return std::make_unique<LinuxStore>(std::move(root), std::move(diagnostics), options,
-                                      std::move(evolutionConfig), std::move(home));
+                                      std::move(elsewhere));
 }
 
 }  // namespace quorvel::calendar::linuxstore

@@ -1,7 +1,8 @@
 // The Linux store: the user's calendars from each of their sources (the
 // store's folder of iCalendar files, GNOME's calendars through Evolution
-// Data Server, Thunderbird's), read on one pool of threads by the iCalendar engine and
-// merged in one order.
+// Data Server, Thunderbird's, KDE's local calendars, khal's and vdirsyncer's
+// folders), read on one pool of threads by the iCalendar engine and merged
+// in one order.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <thread>
 
 #include "calendar/calendar.h"
+#include "calendar/linux/source/source.h"
 
 namespace quorvel::calendar::linuxstore {
 
@@ -18,14 +20,26 @@ struct StoreOptions {
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
 };
 
-// The store over the files below `root`. With `evolutionConfig`, Evolution
-// Data Server's configuration folder, EDS's calendars are listed beside the
-// files whenever that folder and a session bus exist; with `home`, the
-// user's home folder, so are the calendars of Thunderbird's profiles there.
-// Without them, the files alone.
+// Where the user's calendars are kept besides the store's folder; each
+// left empty is not read.
+struct Elsewhere {
+  // Evolution Data Server's configuration folder: with it, EDS's calendars
+  // are listed whenever that folder and a session bus exist.
+  std::filesystem::path evolutionConfig{};
+  // The user's home folder: Thunderbird's profiles there, and `~` in
+  // other programs' settings.
+  std::filesystem::path home{};
+  // `${XDG_CONFIG_HOME:-~/.config}`: KDE's, khal's and vdirsyncer's
+  // settings there.
+  std::filesystem::path configHome{};
+  // The environment the settings' `$VARIABLE`s (and VDIRSYNCER_CONFIG) are
+  // looked up in; none without it.
+  Variable variable{};
+};
+
+// The store over the files below `root`, and the calendars `elsewhere`
+// names.
 std::unique_ptr<CalendarStore> createStore(std::filesystem::path root, Diagnostics diagnostics,
-                                           StoreOptions options = {},
-                                           std::filesystem::path evolutionConfig = {},
-                                           std::filesystem::path home = {});
+                                           StoreOptions options = {}, Elsewhere elsewhere = {});
 
 }  // namespace quorvel::calendar::linuxstore

@@ -36,9 +36,12 @@ fs::path defaultStoreRoot() {
   return data.empty() ? data : data / "calendars";
 }
 
-fs::path defaultEvolutionConfig() {
-  const fs::path config = baseFolder("XDG_CONFIG_HOME", ".config");
-  return config.empty() ? config : config / "evolution";
+fs::path configHome() { return baseFolder("XDG_CONFIG_HOME", ".config"); }
+
+std::optional<std::string> environmentVariable(std::string_view name) {
+  const char* value = std::getenv(std::string(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return value;
 }
 
 }  // namespace quorvel::calendar::linuxstore

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace quorvel::calendar::linuxstore {
 
@@ -9,9 +12,11 @@ namespace quorvel::calendar::linuxstore {
 // iCalendar files.
 std::filesystem::path defaultStoreRoot();
 
-// `${XDG_CONFIG_HOME:-$HOME/.config}/evolution`, where Evolution Data Server
-// keeps the user's calendar sources.
-std::filesystem::path defaultEvolutionConfig();
+// `${XDG_CONFIG_HOME:-$HOME/.config}`, where programs keep their settings.
+std::filesystem::path configHome();
+
+// The variable of the process's environment named `name`.
+std::optional<std::string> environmentVariable(std::string_view name);
 
 // The user's home folder: `$HOME`, else the user database's; empty when
 // there is none.

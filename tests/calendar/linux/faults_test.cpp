@@ -28,8 +28,8 @@ class StorePlatform final : public calendar::Platform {
   StorePlatform(std::filesystem::path root, unsigned threads)
       : root_(std::move(root)), threads_(threads) {}
   std::unique_ptr<calendar::CalendarStore> createStore(calendar::Diagnostics lines) override {
-    return calendar::linuxstore::createStore(root_, std::move(lines), {threads_}, {},
-                                             root_.parent_path() / "home");
+    return calendar::linuxstore::createStore(root_, std::move(lines), {threads_},
+                                             {.home = root_.parent_path() / "home"});
   }
   bool isOperatingSystemAtLeast(calendar::OperatingSystemVersion) override { return true; }
 

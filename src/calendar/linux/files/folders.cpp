@@ -19,40 +19,13 @@ namespace fs = std::filesystem;
 using ical::Addresses;
 using ical::failIncomplete;
 using ical::FileDescriptor;
+using ical::forEachEntry;
 using ical::isResourceError;
 using ical::lineAbout;
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* listing) const { ::closedir(listing); }
-};
-
 bool hasIcsSuffix(std::string_view name) {
   return name.size() > 4 && name.substr(name.size() - 4) == ".ics";
-}
-
-// Calls `each` with every entry of the folder open as `fd` whose name doesn't
-// start with a dot, as the system lists them; returns the error that stopped
-// the listing (0 for none). One that says the system lacked a resource throws.
-template <typename Each>
-int forEachEntry(int fd, const std::string& path, Each each) {
-  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) failIncomplete(path, errno);
-  const std::unique_ptr<DIR, DirCloser> listing(::fdopendir(copy));
-  if (!listing) {
-    const int error = errno;
-    ::close(copy);
-    if (isResourceError(error)) failIncomplete(path, error);
-    return error;
-  }
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(listing.get());
-    if (entry == nullptr) break;
-    if (entry->d_name[0] != '.') each(*entry);
-  }
-  if (errno != 0 && isResourceError(errno)) failIncomplete(path, errno);
-  return errno;
 }
 
 // The addresses of the `addresses` file in the folder open as `folder`, if
@@ -73,6 +46,135 @@ Addresses readAddresses(int folder, const std::string& folderPath, Problem probl
   return Addresses(addresses.begin(), addresses.end());
 }
 
+// A calendar's folder, open for as long as its files are being read.
+class CalendarFolder {
+ public:
+  CalendarFolder(int fd, std::string key, bool ownCalendars, std::string path,
+                 std::shared_ptr<const Addresses> userAddresses)
+      : fd_(fd),
+        key_(std::move(key)),
+        ownCalendars_(ownCalendars),
+        path_(std::move(path)),
+        userAddresses_(std::move(userAddresses)) {}
+
+  int fd() const { return fd_.get(); }
+  const std::string& path() const { return path_; }
+  // The user's addresses in its calendars.
+  const Addresses& userAddresses() const { return *userAddresses_; }
+  // The place of its file `name`: for the store's own folder, whose *.ics
+  // files are each a calendar of their own, the file's name; else the
+  // folder's key, then the file's name.
+  Place placeOf(std::string_view name) const {
+    if (ownCalendars_) return {std::string(name), {}};
+    return {key_, std::string(name)};
+  }
+
+ private:
+  FileDescriptor fd_;
+  std::string key_;
+  bool ownCalendars_;
+  std::string path_;
+  std::shared_ptr<const Addresses> userAddresses_;
+};
+
+// Some files of one folder, read by one thread.
+struct FileBatch {
+  std::shared_ptr<const CalendarFolder> folder;
+  std::string names;  // each name followed by a NUL
+  struct File {
+    std::uint32_t offset;  // of its name in `names`
+    bool knownRegular;
+  };
+  std::vector<File> files;
+
+  const char* nameOf(const File& file) const { return names.data() + file.offset; }
+};
+
+// Files a batch holds at most.
+constexpr std::size_t kBatchFiles = 128;
+
+// Reads each file of `batch` into the thread's buffer, and it as an item.
+void readBatch(const FileBatch& batch, Reading& reading) {
+  const CalendarFolder& folder = *batch.folder;
+  for (const FileBatch::File& file : batch.files) {
+    const char* name = batch.nameOf(file);
+    const auto place = [&folder, name] { return folder.placeOf(name); };
+    const auto path = [&folder, name] { return folder.path() + "/" + name; };
+    ical::ReadBuffer& buffer = reading.buffer();
+    if (const auto reason =
+            ical::readFileAt(folder.fd(), folder.path(), name, file.knownRegular, buffer)) {
+      reading.say(place(), ical::lineAbout(path(), *reason));
+      continue;
+    }
+    reading.read({buffer.contents(), folder.userAddresses()}, place, path);
+  }
+}
+
+// Fills batches of one folder's files and hands each to the gathering as
+// work when full.
+class Batcher {
+ public:
+  explicit Batcher(Gathering& gathering) : gathering_(gathering) {}
+  Batcher(const Batcher&) = delete;
+  Batcher& operator=(const Batcher&) = delete;
+
+  void add(const std::shared_ptr<const CalendarFolder>& folder, std::string_view name,
+           bool knownRegular) {
+    if (batch_.folder != folder) flush();
+    batch_.folder = folder;
+    batch_.files.push_back({static_cast<std::uint32_t>(batch_.names.size()), knownRegular});
+    batch_.names.append(name).push_back('\0');
+    if (batch_.files.size() == kBatchFiles) flush();
+  }
+  void flush() {
+    if (!batch_.files.empty() && gathering_.going()) {
+      gathering_.hand([batch = std::move(batch_)](Reading& reading) { readBatch(batch, reading); });
+    }
+    batch_ = FileBatch{};
+  }
+
+ private:
+  Gathering& gathering_;
+  FileBatch batch_;
+};
+
+// Claims the folder open as `fd`, at `path`, for the store's reading: nothing
+// when a source has claimed it before; else the names of its files claimed
+// alone before it.
+std::optional<std::vector<std::string>> claimFolder(int fd, const std::string& path,
+                                                    Gathering& gathering) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) failIncomplete(path, errno);
+  return gathering.claimFolder(
+      {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)},
+      false);
+}
+
+// Lists the *.ics files of the calendar folder open as `fd` (which it takes), at
+// `path`, into `batcher`, at places keyed by `key`, unless a source has
+// claimed it before; its `addresses` file's problems go to a line at
+// {key, "addresses"}.
+void listFolder(FileDescriptor& fd, const std::string& key, const std::string& path,
+                const Addresses& storeAddresses, Batcher& batcher, Gathering& gathering) {
+  const auto taken = claimFolder(fd.get(), path, gathering);
+  if (!taken) return;
+  const Addresses own = readAddresses(fd.get(), path, [&](std::string line) {
+    gathering.say({key, "addresses"}, std::move(line));
+  });
+  auto addresses = std::make_shared<const Addresses>(ical::userAddresses(own, storeAddresses));
+  const int listed = fd.get();
+  const auto folder =
+      std::make_shared<const CalendarFolder>(fd.release(), key, false, path, std::move(addresses));
+  const int listError = forEachEntry(listed, path, [&](const dirent& entry) {
+    const std::string_view file = entry.d_name;
+    if (!hasIcsSuffix(file)) return;
+    if (std::find(taken->begin(), taken->end(), file) != taken->end()) return;
+    batcher.add(folder, file, entry.d_type == DT_REG);
+  });
+  batcher.flush();
+  if (listError != 0) gathering.say({key, ""}, lineAbout(path, std::strerror(listError)));
+}
+
 }  // namespace
 
 std::vector<std::string> parseAddresses(std::string_view text) {
@@ -90,18 +192,6 @@ std::vector<std::string> parseAddresses(std::string_view text) {
     if (!address.empty()) addresses.push_back(std::move(address));
   }
   return addresses;
-}
-
-CalendarFolder::CalendarFolder(int fd, std::string entry, std::string path,
-                               std::shared_ptr<const Addresses> userAddresses)
-    : fd_(fd),
-      entry_(std::move(entry)),
-      path_(std::move(path)),
-      userAddresses_(std::move(userAddresses)) {}
-
-Place CalendarFolder::placeOf(std::string_view name) const {
-  if (entry_.empty()) return {std::string(name), {}};
-  return {entry_, std::string(name)};
 }
 
 std::optional<std::string> unreadableRoot(const fs::path& root) {
@@ -141,42 +231,23 @@ Addresses storeAddresses(const fs::path& root, const std::function<void(Place, s
   });
 }
 
-void walkStore(const fs::path& root, const Addresses& storeAddresses,
-               const std::function<void(FileBatch)>& onBatch,
-               const std::function<void(Place, std::string)>& say) {
+void walkStore(const fs::path& root, const Addresses& storeAddresses, Gathering& gathering) {
   const std::string rootPath = root.string();
   FileDescriptor rootFd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (rootFd.get() < 0) {
     if (errno == ENOENT) return;  // absent, or a link to nothing
     if (isResourceError(errno)) failIncomplete(rootPath, errno);
-    say({"", ""}, lineAbout(rootPath, std::strerror(errno)));
+    gathering.say({"", ""}, lineAbout(rootPath, std::strerror(errno)));
     return;
   }
-  const auto rootAddresses = std::make_shared<const Addresses>(storeAddresses);
-
-  // Fills batches of one folder's files and hands each on when full.
-  struct Batcher {
-    const std::function<void(FileBatch)>& onBatch;
-    FileBatch batch;
-    void add(const std::shared_ptr<const CalendarFolder>& folder, std::string_view name,
-             bool knownRegular) {
-      if (batch.folder != folder) flush();
-      batch.folder = folder;
-      batch.files.push_back({static_cast<std::uint32_t>(batch.names.size()), knownRegular});
-      batch.names.append(name).push_back('\0');
-      if (batch.files.size() == kBatchFiles) flush();
-    }
-    void flush() {
-      if (!batch.files.empty()) onBatch(std::move(batch));
-      batch = FileBatch{};
-    }
-  } batcher{onBatch, {}};
+  if (!claimFolder(rootFd.get(), rootPath, gathering)) return;
+  Batcher batcher(gathering);
 
   // The store's own folder: its *.ics files are calendars of their own.
   const int rootCopy = ::fcntl(rootFd.get(), F_DUPFD_CLOEXEC, 0);
   if (rootCopy < 0) failIncomplete(rootPath, errno);
-  const auto rootFolder =
-      std::make_shared<const CalendarFolder>(rootCopy, "", rootPath, rootAddresses);
+  const auto rootFolder = std::make_shared<const CalendarFolder>(
+      rootCopy, "", true, rootPath, std::make_shared<const Addresses>(storeAddresses));
   std::vector<std::string> folders;
   const int error = forEachEntry(rootFd.get(), rootPath, [&](const dirent& entry) {
     const std::string_view name = entry.d_name;
@@ -187,9 +258,9 @@ void walkStore(const fs::path& root, const Addresses& storeAddresses,
       if (::fstatat(rootFd.get(), entry.d_name, &status, 0) != 0) {
         if (isResourceError(errno)) failIncomplete(rootPath + "/" + entry.d_name, errno);
         // A dangling link, a link loop, or an entry we may not look at.
-        say({std::string(name), ""},
-            lineAbout(rootPath + "/" + entry.d_name,
-                      errno == ENOENT ? "dangling link" : std::strerror(errno)));
+        gathering.say({std::string(name), ""},
+                      lineAbout(rootPath + "/" + entry.d_name,
+                                errno == ENOENT ? "dangling link" : std::strerror(errno)));
         return;
       }
       isFolder = S_ISDIR(status.st_mode);
@@ -201,35 +272,38 @@ void walkStore(const fs::path& root, const Addresses& storeAddresses,
       batcher.add(rootFolder, name, knownRegular);
     }
   });
+  batcher.flush();
   if (error != 0) {
-    say({"", ""}, lineAbout(rootPath, std::strerror(error)));
+    gathering.say({"", ""}, lineAbout(rootPath, std::strerror(error)));
     return;
   }
 
+  // Its calendar folders, in the order of their names, so that one reached
+  // by two names keeps the same place in every run.
+  std::sort(folders.begin(), folders.end());
   for (const std::string& name : folders) {
     const std::string path = rootPath + "/" + name;
     FileDescriptor folderFd(
         ::openat(rootFd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folderFd.get() < 0) {
       if (isResourceError(errno)) failIncomplete(path, errno);
-      say({name, ""}, lineAbout(path, std::strerror(errno)));
+      gathering.say({name, ""}, lineAbout(path, std::strerror(errno)));
       continue;
     }
-    const Addresses own = readAddresses(folderFd.get(), path, [&](std::string line) {
-      say({name, "addresses"}, std::move(line));
-    });
-    auto addresses = std::make_shared<const Addresses>(ical::userAddresses(own, storeAddresses));
-    const int listed = folderFd.get();
-    const auto folder = std::make_shared<const CalendarFolder>(folderFd.release(), name, path,
-                                                               std::move(addresses));
-    const int listError = forEachEntry(listed, path, [&](const dirent& entry) {
-      const std::string_view file = entry.d_name;
-      if (hasIcsSuffix(file)) batcher.add(folder, file, entry.d_type == DT_REG);
-    });
-    batcher.flush();
-    if (listError != 0) say({name, ""}, lineAbout(path, std::strerror(listError)));
+    listFolder(folderFd, name, path, storeAddresses, batcher, gathering);
   }
-  batcher.flush();
+}
+
+void walkFolder(const fs::path& path, const Addresses& storeAddresses, Gathering& gathering) {
+  const std::string key = path.string();
+  FileDescriptor fd(::open(key.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (isResourceError(errno)) failIncomplete(key, errno);
+    gathering.say({key, ""}, lineAbout(key, std::strerror(errno)));
+    return;
+  }
+  Batcher batcher(gathering);
+  listFolder(fd, key, key, storeAddresses, batcher, gathering);
 }
 
 }  // namespace quorvel::calendar::linuxstore::files

@@ -1,53 +1,50 @@
 #include "calendar/linux/files/source.h"
 
-#include "calendar/ical/problem.h"
+#include <utility>
+#include <vector>
+
 #include "calendar/linux/files/folders.h"
 
 namespace quorvel::calendar::linuxstore::files {
 namespace {
 
-// Reads each file of `batch` into the thread's buffer, and it as an item.
-void readBatch(const FileBatch& batch, Reading& reading) {
-  const CalendarFolder& folder = *batch.folder;
-  for (const FileBatch::File& file : batch.files) {
-    const char* name = batch.nameOf(file);
-    const auto place = [&folder, name] { return folder.placeOf(name); };
-    const auto path = [&folder, name] { return folder.path() + "/" + name; };
-    ical::ReadBuffer& buffer = reading.buffer();
-    if (const auto reason =
-            ical::readFileAt(folder.fd(), folder.path(), name, file.knownRegular, buffer)) {
-      reading.say(place(), ical::lineAbout(path(), *reason));
-      continue;
-    }
-    reading.read({buffer.contents(), folder.userAddresses()}, place, path);
-  }
-}
-
-class FolderSource final : public Source {
+class StoreFolderSource final : public Source {
  public:
-  explicit FolderSource(std::filesystem::path root) : root_(std::move(root)) {}
+  explicit StoreFolderSource(std::filesystem::path root) : root_(std::move(root)) {}
 
   void gather(const Window&, const ical::Addresses& storeAddresses, Gathering& gathering) override {
-    walkStore(
-        root_, storeAddresses,
-        [&gathering](FileBatch batch) {
-          if (!gathering.going()) return;
-          gathering.hand(
-              [batch = std::move(batch)](Reading& reading) { readBatch(batch, reading); });
-        },
-        [&gathering](Place place, std::string line) {
-          gathering.say(std::move(place), std::move(line));
-        });
+    walkStore(root_, storeAddresses, gathering);
   }
 
  private:
   std::filesystem::path root_;
 };
 
+class ConfiguredFoldersSource final : public Source {
+ public:
+  explicit ConfiguredFoldersSource(
+      std::function<std::vector<std::filesystem::path>(const std::function<void(std::string)>& say)>
+          folders)
+      : folders_(std::move(folders)) {}
+
+  void gather(const Window&, const ical::Addresses& storeAddresses, Gathering& gathering) override {
+    const auto folders =
+        folders_([&gathering](std::string line) { gathering.say({}, std::move(line)); });
+    for (const std::filesystem::path& folder : folders) {
+      if (!gathering.going()) return;
+      walkFolder(folder, storeAddresses, gathering);
+    }
+  }
+
+ private:
+  std::function<std::vector<std::filesystem::path>(const std::function<void(std::string)>&)>
+      folders_;
+};
+
 }  // namespace
 
 std::unique_ptr<Source> folderSource(std::filesystem::path root) {
-  return std::make_unique<FolderSource>(std::move(root));
+  return std::make_unique<StoreFolderSource>(std::move(root));
 }
 
 }  // namespace quorvel::calendar::linuxstore::files

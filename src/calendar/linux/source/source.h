@@ -13,9 +13,12 @@
 #pragma once
 
 #include <compare>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "calendar/ical/file.h"
 #include "calendar/ical/identity.h"
@@ -63,6 +66,22 @@ class Reading {
   ~Reading() = default;
 };
 
+// Looks up a variable of the environment: its value, or nothing when unset.
+using Variable = std::function<std::optional<std::string>(std::string_view name)>;
+
+// A file or folder on disk, by device and inode: the same one reached by
+// two paths is one.
+struct DiskId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  auto operator<=>(const DiskId&) const = default;
+};
+
+// The file or folder at `path` (links followed), or nothing when there is
+// none or it can't be looked at. Throws IncompleteRead when the system
+// lacks a resource to tell.
+std::optional<DiskId> diskIdOf(const char* path);
+
 // A piece of work for a reading thread: some files of a folder, the events
 // of a calendar.
 using Work = std::function<void(Reading& reading)>;
@@ -79,6 +98,19 @@ class Gathering {
   // False once the store is known not to be readable completely: the rest
   // of the work is of no use.
   virtual bool going() const = 0;
+
+  // A file or folder reached by two sources, or twice by one, is read once,
+  // at its first place: a source claims each folder whose files it reads,
+  // and each file it reads alone, before it hands the work that reads them.
+  //
+  // Claims the folder `id`, whose files named *.ics (or, with `everyFile`,
+  // all of them) this source reads: nothing when it was claimed before;
+  // else the names of its files claimed alone before it, which it leaves to
+  // their first place.
+  virtual std::optional<std::vector<std::string>> claimFolder(DiskId id, bool everyFile) = 0;
+  // Claims the file `id`, named `name` in the folder `folder`: false when it
+  // was claimed before, or a folder claimed before reads it.
+  virtual bool claimFile(DiskId id, DiskId folder, std::string_view name) = 0;
 
  protected:
   ~Gathering() = default;

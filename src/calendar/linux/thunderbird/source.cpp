@@ -1,7 +1,6 @@
 #include "calendar/linux/thunderbird/source.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <memory>
 #include <set>
@@ -24,38 +23,19 @@ std::string subjectOf(const Calendar& calendar) {
   return calendar.name + " (Thunderbird " + calendar.id + ")";
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Whether the store's walk of `storeRoot` reads `file` too: a *.ics file
-// directly in the store's folder or in a folder directly below it.
-bool listedByStore(const fs::path& file, const fs::path& storeRoot) {
-  std::error_code error;
-  const fs::path real = fs::canonical(file, error);
-  if (error || storeRoot.empty()) return false;
-  const std::string name = real.filename().string();
-  if (name.starts_with('.') || !name.ends_with(".ics")) return false;
-  struct stat root {};
-  struct stat folder {};
-  if (::stat(storeRoot.c_str(), &root) != 0 || ::stat(real.parent_path().c_str(), &folder) != 0) {
-    return false;
-  }
-  if (sameFile(folder, root)) return true;
-  for (const fs::directory_entry& entry : fs::directory_iterator(storeRoot, error)) {
-    struct stat below {};
-    if (!entry.path().filename().string().starts_with('.') &&
-        ::stat(entry.path().c_str(), &below) == 0 && sameFile(below, folder)) {
-      return true;
-    }
-  }
-  return false;
+// Claims the iCalendar file `file` for a calendar: false when a source
+// before (the store's folder, say) reads it already.
+bool claimFile(const fs::path& file, Gathering& gathering) {
+  const auto id = diskIdOf(file.c_str());
+  const auto folder = diskIdOf(file.parent_path().c_str());
+  // One that can't be looked at is read, and says why it can't be.
+  if (!id || !folder) return true;
+  return gathering.claimFile(*id, *folder, file.filename().string());
 }
 
 class ThunderbirdSource final : public Source {
  public:
-  ThunderbirdSource(fs::path home, fs::path storeRoot)
-      : home_(std::move(home)), storeRoot_(std::move(storeRoot)) {}
+  explicit ThunderbirdSource(fs::path home) : home_(std::move(home)) {}
 
   void gather(const Window&, const ical::Addresses& storeAddresses, Gathering& gathering) override {
     if (home_.empty()) return;
@@ -64,29 +44,49 @@ class ThunderbirdSource final : public Source {
     if (profiles.empty()) return;
     const auto addresses = std::make_shared<const ical::Addresses>(storeAddresses);
     for (const fs::path& profile : profiles) {
-      gathering.hand([this, profile, addresses](Reading& reading) {
-        readProfile(profile, *addresses, reading);
-      });
+      if (!gathering.going()) return;
+      gatherProfile(profile, addresses, gathering);
     }
   }
 
  private:
-  void readProfile(const fs::path& profile, const ical::Addresses& storeAddresses,
-                   Reading& reading) const {
+  // Reads the calendars `profile` registers (its prefs.js is small), and
+  // claims those kept in files, here, so that a file reached by another
+  // source too keeps its first place; hands the reading of their events
+  // on as one piece of work.
+  static void gatherProfile(const fs::path& profile,
+                            const std::shared_ptr<const ical::Addresses>& storeAddresses,
+                            Gathering& gathering) {
     const std::string key = profile.string() + '\n';
     const fs::path prefsPath = profile / "prefs.js";
-    if (const auto reason =
-            ical::readFileAt(AT_FDCWD, "", prefsPath.c_str(), false, reading.buffer())) {
-      reading.say({key, ""}, ical::lineAbout(prefsPath.string(), *reason));
+    ical::ReadBuffer buffer;
+    if (const auto reason = ical::readFileAt(AT_FDCWD, "", prefsPath.c_str(), false, buffer)) {
+      gathering.say({key, ""}, ical::lineAbout(prefsPath.string(), *reason));
       return;
     }
-    const std::vector<Calendar> calendars =
-        registeredCalendars(readPrefs(reading.buffer().contents()));
+    std::vector<Calendar> calendars = registeredCalendars(readPrefs(buffer.contents()));
+    std::erase_if(calendars, [&](const Calendar& calendar) {
+      if (calendar.kept == Kept::nowhere) {
+        gathering.say({key + calendar.id, ""},
+                      ical::lineAbout(subjectOf(calendar),
+                                      "has no copy on this machine (Thunderbird's offline "
+                                      "support is off for it); not listed"));
+        return true;
+      }
+      return calendar.kept == Kept::file && !claimFile(calendar.file, gathering);
+    });
+    gathering.hand(
+        [profile, key, calendars = std::move(calendars), storeAddresses](Reading& reading) {
+          readProfile(profile, key, calendars, *storeAddresses, reading);
+        });
+  }
 
+  static void readProfile(const fs::path& profile, const std::string& key,
+                          const std::vector<Calendar>& calendars,
+                          const ical::Addresses& storeAddresses, Reading& reading) {
     std::set<std::string, std::less<>> local;
     std::set<std::string, std::less<>> cached;
     for (const Calendar& calendar : calendars) {
-      const Place place{key + calendar.id, ""};
       switch (calendar.kept) {
         case Kept::local:
           local.insert(calendar.id);
@@ -94,13 +94,10 @@ class ThunderbirdSource final : public Source {
         case Kept::cache:
           cached.insert(calendar.id);
           break;
-        case Kept::nowhere:
-          reading.say(place, ical::lineAbout(subjectOf(calendar),
-                                             "has no copy on this machine (Thunderbird's offline "
-                                             "support is off for it); not listed"));
-          break;
         case Kept::file:
-          readFile(calendar, place, storeAddresses, reading);
+          readFile(calendar, {key + calendar.id, ""}, storeAddresses, reading);
+          break;
+        case Kept::nowhere:
           break;
       }
     }
@@ -110,9 +107,8 @@ class ThunderbirdSource final : public Source {
                  reading);
   }
 
-  void readFile(const Calendar& calendar, const Place& place, const ical::Addresses& storeAddresses,
-                Reading& reading) const {
-    if (listedByStore(calendar.file, storeRoot_)) return;
+  static void readFile(const Calendar& calendar, const Place& place,
+                       const ical::Addresses& storeAddresses, Reading& reading) {
     if (const auto reason =
             ical::readFileAt(AT_FDCWD, "", calendar.file.c_str(), false, reading.buffer())) {
       reading.say(place,
@@ -163,13 +159,12 @@ class ThunderbirdSource final : public Source {
   }
 
   fs::path home_;
-  fs::path storeRoot_;
 };
 
 }  // namespace
 
-std::unique_ptr<Source> thunderbirdSource(fs::path home, fs::path storeRoot) {
-  return std::make_unique<ThunderbirdSource>(std::move(home), std::move(storeRoot));
+std::unique_ptr<Source> thunderbirdSource(fs::path home) {
+  return std::make_unique<ThunderbirdSource>(std::move(home));
 }
 
 }  // namespace quorvel::calendar::linuxstore::thunderbird

@@ -128,7 +128,7 @@ TEST(ThunderbirdSource, ListsWhatTheSameEventsGiveAsFiles) {
     const TempStore empty;
     const std::filesystem::path home = empty.dataHome() / "home";
     ThunderbirdProfile(home, kPrefs).sql("local.sqlite", c.sql);
-    const Listing listed = listing(empty, "2026-03-01", "2026-04-15", 2, home);
+    const Listing listed = listing(empty, "2026-03-01", "2026-04-15", 2, {.home = home});
     EXPECT_EQ(listed.events, expected.events);
     EXPECT_EQ(listed.lines, "");
     EXPECT_EQ(expected.lines, "");
@@ -176,7 +176,7 @@ TEST(ThunderbirdSource, ReadsEachCalendarWhereItIsKept) {
                " 'ATTENDEE;PARTSTAT=TENTATIVE:mailto:me@dav.example.org');\n"
                "INSERT INTO cal_metadata VALUES ('d', 'calendar-properties',"
                " '{\"mCalendarUserAddress\": \"mailto:Me@dav.example.org\"}');\n");
-  const Listing listed = listing(store, "2026-03-01", "2026-03-05", 2, home);
+  const Listing listed = listing(store, "2026-03-01", "2026-03-05", 2, {.home = home});
   EXPECT_EQ(listed.events,
             (std::vector<std::string>{"2026-03-02 09:00", "2026-03-03 09:00 'Own'",
                                       "2026-03-04 10:00 tentative", "2026-03-04 11:00"}));
