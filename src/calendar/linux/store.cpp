@@ -15,10 +15,12 @@
 #include "calendar/linux/events.h"
 #include "calendar/linux/files/folders.h"
 #include "calendar/linux/files/source.h"
+#include "calendar/linux/kde/source.h"
 #include "calendar/linux/merge.h"
 #include "calendar/linux/pool.h"
 #include "calendar/linux/reading.h"
 #include "calendar/linux/thunderbird/source.h"
+#include "calendar/linux/vdir/config.h"
 
 namespace quorvel::calendar::linuxstore {
 namespace fs = std::filesystem;
@@ -69,10 +71,24 @@ class LinuxStore final : public CalendarStore {
  public:
   LinuxStore(fs::path root, Diagnostics diagnostics, StoreOptions options, Elsewhere elsewhere)
       : root_(std::move(root)), diagnostics_(std::move(diagnostics)), options_(options) {
+    if (!elsewhere.variable) {
+      elsewhere.variable = [](std::string_view) { return std::optional<std::string>(); };
+    }
     // The sources, in the store's order.
     sources_.push_back(files::folderSource(root_));
     sources_.push_back(eds::edsSource(std::move(elsewhere.evolutionConfig)));
     sources_.push_back(thunderbird::thunderbirdSource(elsewhere.home));
+    sources_.push_back(kde::kdeSource(elsewhere.configHome, elsewhere.variable));
+    sources_.push_back(files::configuredFolderSource(
+        [configHome = elsewhere.configHome, home = elsewhere.home,
+         variable = elsewhere.variable](const std::function<void(std::string)>& say) {
+          std::vector<fs::path> folders;
+          if (!configHome.empty()) folders = vdir::khalFolders(configHome, home, variable, say);
+          for (fs::path& folder : vdir::vdirsyncerFolders(configHome, home, variable, say)) {
+            folders.push_back(std::move(folder));
+          }
+          return folders;
+        }));
   }
   ~LinuxStore() override { joinDecider(); }
   LinuxStore(const LinuxStore&) = delete;

@@ -37,14 +37,17 @@ class ConfiguredFoldersSource final : public Source {
   }
 
  private:
-  std::function<std::vector<std::filesystem::path>(const std::function<void(std::string)>&)>
-      folders_;
+  FolderList folders_;
 };
 
 }  // namespace
 
 std::unique_ptr<Source> folderSource(std::filesystem::path root) {
   return std::make_unique<StoreFolderSource>(std::move(root));
+}
+
+std::unique_ptr<Source> configuredFolderSource(FolderList folders) {
+  return std::make_unique<ConfiguredFoldersSource>(std::move(folders));
 }
 
 }  // namespace quorvel::calendar::linuxstore::files
