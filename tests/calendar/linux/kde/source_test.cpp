@@ -74,13 +74,19 @@ TEST(ElsewhereSources, ListEachFileAndFolderOnceAtItsFirstPlace) {
          put(home / ".config/khal/config",
              "[calendars]\n[[w]]\npath = ~/work\n[[v]]\npath = ~/v\n");
          put(home / "v/z.ics", at9("Both"));
+         put(home / "v/k.ics", at9("Kde in khal's"));
+         put(home / ".config/akonadi_icaldir_resource_1rc", "[General]\nPath=/nowhere\n");
+         put(home / ".config/akonadi/agentsrc",
+             kAgents + "akonadi_ical_resource_2\\AgentType=akonadi_ical_resource\n");
+         put(home / ".config/akonadi_ical_resource_2rc", "[General]\nPath[$e]=$HOME/v/k.ics\n");
          put(home / ".config/vdirsyncer/config",
              kGeneral +
                  "[pair p]\na = \"s\"\nb = \"r\"\ncollections = null\n"
                  "[storage s]\ntype = \"filesystem\"\npath = \"~/v\"\nfileext = \".ics\"\n"
                  "[storage r]\ntype = \"caldav\"\nurl = \"https://d.example/\"\n");
        },
-       {"2026-03-02 09:00 'Kde file'", "2026-03-02 09:00 'Work'", "2026-03-02 09:00 'Both'"}},
+       {"2026-03-02 09:00 'Kde file'", "2026-03-02 09:00 'Work'",
+        "2026-03-02 09:00 'Kde in khal's'", "2026-03-02 09:00 'Both'"}},
       {"a folder's event and its override in files of their own, and a file cut short",
        [](const TempStore&, const fs::path& home) {
          put(home / ".config/akonadi/agentsrc", kAgents);
