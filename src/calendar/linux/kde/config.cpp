@@ -15,15 +15,13 @@
 
 #include "calendar/ical/file.h"
 #include "calendar/ical/problem.h"
+#include "calendar/linux/source/settings.h"
 
 namespace quorvel::calendar::linuxstore::kde {
 namespace fs = std::filesystem;
 using ical::lineAbout;
 using Say = std::function<void(std::string)>;
 namespace {
-
-// KDE writes these files itself, and small: a larger one is not one of its.
-constexpr off_t kMaxSettingsSize = off_t{1} << 20;
 
 constexpr std::string_view kIcalType = "akonadi_ical_resource";
 constexpr std::string_view kIcalDirType = "akonadi_icaldir_resource";
@@ -58,39 +56,6 @@ void appendUnit(std::string& out, unsigned unit) {
     out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (unit & 0x3F));
   }
-}
-
-// The settings file `path`, read into `buffer`: its text; nothing, with
-// `missing` set and no line, when it isn't there; nothing, with a line, when
-// it can't be read or isn't a text file.
-std::optional<std::string_view> readSettings(const std::string& path, ical::ReadBuffer& buffer,
-                                             bool& missing, const Say& say) {
-  missing = false;
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) {
-    if (ical::isResourceError(errno)) ical::failIncomplete(path, errno);
-    missing = errno == ENOENT || errno == ENOTDIR;
-    if (!missing) say(lineAbout(path, std::strerror(errno)));
-    return std::nullopt;
-  }
-  if (S_ISREG(status.st_mode) && status.st_size > kMaxSettingsSize) {
-    say(lineAbout(path, "larger than 1 MiB"));
-    return std::nullopt;
-  }
-  if (const auto reason = ical::readFileAt(AT_FDCWD, "", path.c_str(), false, buffer)) {
-    say(lineAbout(path, *reason));
-    return std::nullopt;
-  }
-  const std::string_view text = buffer.contents();
-  if (text.size() > static_cast<std::size_t>(kMaxSettingsSize)) {
-    say(lineAbout(path, "larger than 1 MiB"));
-    return std::nullopt;
-  }
-  if (text.find('\0') != std::string_view::npos) {
-    say(lineAbout(path, "not a text file"));
-    return std::nullopt;
-  }
-  return text;
 }
 
 // ---- KConfig files (kconfigini.cpp) ----
@@ -522,7 +487,7 @@ std::vector<Resource> localResources(const fs::path& configHome, const Variable&
   ical::ReadBuffer buffer;
   bool missing = false;
   const std::string agentsPath = (configHome / "akonadi" / "agentsrc").string();
-  const std::optional<std::string_view> agents = readSettings(agentsPath, buffer, missing, say);
+  const std::optional<std::string_view> agents = readSettingsFile(agentsPath, buffer, say);
   if (!agents) return {};
   // Taken from the text before each resource's file reuses `buffer`.
   const std::map<std::string, Resource::Kind> instances = listedInstances(*agents);
@@ -534,7 +499,7 @@ std::vector<Resource> localResources(const fs::path& configHome, const Variable&
       continue;
     }
     const std::string rcPath = (configHome / (instance + "rc")).string();
-    const std::optional<std::string_view> text = readSettings(rcPath, buffer, missing, say);
+    const std::optional<std::string_view> text = readSettingsFile(rcPath, buffer, say, &missing);
     if (!text) {
       if (missing) say(lineAbout(rcPath, "not found, so " + instance + " is not read"));
       continue;
@@ -560,9 +525,8 @@ std::vector<Resource> localResources(const fs::path& configHome, const Variable&
 ical::Addresses identityAddresses(const fs::path& configHome, const Variable& variable,
                                   const Say& say) {
   ical::ReadBuffer buffer;
-  bool missing = false;
   const std::string path = (configHome / "emailidentities").string();
-  const std::optional<std::string_view> text = readSettings(path, buffer, missing, say);
+  const std::optional<std::string_view> text = readSettingsFile(path, buffer, say);
   if (!text) return {};
 
   ical::Addresses addresses;

@@ -15,6 +15,7 @@
 
 #include "calendar/ical/file.h"
 #include "calendar/ical/problem.h"
+#include "calendar/linux/source/settings.h"
 
 namespace quorvel::calendar::linuxstore::thunderbird {
 namespace fs = std::filesystem;
@@ -23,10 +24,6 @@ using ical::FileDescriptor;
 using ical::isResourceError;
 using ical::lineAbout;
 namespace {
-
-// Thunderbird writes these files itself, and small: a larger one is not
-// one of its.
-constexpr off_t kMaxIniSize = off_t{1} << 20;
 
 // Where Flatpak keeps Thunderbird's (and Betterbird's) home, by application.
 constexpr const char* kFlatpakIds[] = {
@@ -94,32 +91,16 @@ std::variant<Ini, std::string> parseIni(std::string_view text) {
   return ini;
 }
 
-// The INI file `name` of the root open as `root` (at `rootPath`); nothing,
+// The INI file `name` of the root at `rootPath`; nothing,
 // silently, when there is none; nothing, with a line, when it can't be
 // read or isn't an INI file.
-std::optional<Ini> readIni(int root, const std::string& rootPath, const char* name,
+std::optional<Ini> readIni(const std::string& rootPath, const char* name,
                            const std::function<void(std::string)>& say) {
   const std::string path = rootPath + "/" + name;
-  struct stat status {};
-  if (::fstatat(root, name, &status, 0) != 0) {
-    if (isResourceError(errno)) failIncomplete(path, errno);
-    if (errno != ENOENT) say(lineAbout(path, std::strerror(errno)));
-    return std::nullopt;
-  }
-  if (S_ISREG(status.st_mode) && status.st_size > kMaxIniSize) {
-    say(lineAbout(path, "larger than 1 MiB"));
-    return std::nullopt;
-  }
   ical::ReadBuffer buffer;
-  if (const auto reason = ical::readFileAt(root, rootPath, name, false, buffer)) {
-    say(lineAbout(path, *reason));
-    return std::nullopt;
-  }
-  if (buffer.contents().size() > static_cast<std::size_t>(kMaxIniSize)) {
-    say(lineAbout(path, "larger than 1 MiB"));
-    return std::nullopt;
-  }
-  auto parsed = parseIni(buffer.contents());
+  const std::optional<std::string_view> text = readSettingsFile(path, buffer, say);
+  if (!text) return std::nullopt;
+  auto parsed = parseIni(*text);
   if (auto* reason = std::get_if<std::string>(&parsed)) {
     say(lineAbout(path, *reason));
     return std::nullopt;
@@ -152,7 +133,7 @@ std::vector<fs::path> profilesOfRoot(const fs::path& root,
     }
     return {};
   }
-  const std::optional<Ini> profiles = readIni(rootFd.get(), rootPath, "profiles.ini", say);
+  const std::optional<Ini> profiles = readIni(rootPath, "profiles.ini", say);
   if (!profiles) return {};
 
   std::vector<fs::path> inUse;
@@ -161,7 +142,7 @@ std::vector<fs::path> profilesOfRoot(const fs::path& root,
     const std::string* path = profiles->get(section, "Default");
     if (path != nullptr && !path->empty()) inUse.push_back(profilePath(root, *path));
   }
-  if (const std::optional<Ini> installs = readIni(rootFd.get(), rootPath, "installs.ini", say)) {
+  if (const std::optional<Ini> installs = readIni(rootPath, "installs.ini", say)) {
     for (const std::string& section : installs->order) {
       const std::string* path = installs->get(section, "Default");
       if (path != nullptr && !path->empty()) inUse.push_back(profilePath(root, *path));

@@ -19,6 +19,7 @@
 
 #include "calendar/ical/file.h"
 #include "calendar/ical/problem.h"
+#include "calendar/linux/source/settings.h"
 
 namespace quorvel::calendar::linuxstore::vdir {
 namespace fs = std::filesystem;
@@ -28,10 +29,6 @@ using ical::lineAbout;
 using Json = nlohmann::json;
 using Say = std::function<void(std::string)>;
 namespace {
-
-// Both programs' configurations are written by hand, and small: a larger
-// file is not one of them.
-constexpr off_t kMaxConfigSize = off_t{1} << 20;
 
 // Folders one configuration may lead to, counting those a discover glob
 // walks through: far more than anyone keeps calendars in, and a bound on a
@@ -80,32 +77,19 @@ bool somethingAt(const fs::path& path) {
   return false;
 }
 
-// The text of the configuration file at `path`; nothing, with a line, when
-// it can't be read or isn't text.
+// The text of the configuration file at `path`, a byte-order mark dropped
+// (Python reads it so); nothing, with a line, when it can't be read or
+// isn't text.
 std::optional<std::string> readConfig(const fs::path& path, const Say& say) {
-  const std::string name = path.string();
-  struct stat status {};
-  if (::stat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-      status.st_size > kMaxConfigSize) {
-    say(lineAbout(name, "larger than 1 MiB"));
-    return std::nullopt;
-  }
   ical::ReadBuffer buffer;
-  if (const auto reason = ical::readFileAt(AT_FDCWD, "", name.c_str(), false, buffer)) {
-    say(lineAbout(name, *reason));
+  bool absent = false;
+  std::optional<std::string_view> text = readSettingsFile(path.string(), buffer, say, &absent);
+  if (!text) {
+    if (absent) say(lineAbout(path.string(), std::strerror(ENOENT)));
     return std::nullopt;
   }
-  std::string_view text = buffer.contents();
-  if (text.size() > static_cast<std::size_t>(kMaxConfigSize)) {
-    say(lineAbout(name, "larger than 1 MiB"));
-    return std::nullopt;
-  }
-  if (text.find('\0') != std::string_view::npos) {
-    say(lineAbout(name, "not a text file"));
-    return std::nullopt;
-  }
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  return std::string(text);
+  if (text->starts_with("\xEF\xBB\xBF")) text->remove_prefix(3);
+  return std::string(*text);
 }
 
 std::string tooMany() {
