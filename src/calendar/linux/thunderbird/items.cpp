@@ -14,7 +14,7 @@
 #include "calendar/ical/lines.h"
 #include "calendar/ical/reader.h"
 #include "calendar/ical/time.h"
-#include "calendar/linux/thunderbird/database.h"
+#include "calendar/linux/sqlite/database.h"
 
 namespace quorvel::calendar::linuxstore::thunderbird {
 namespace {

@@ -18,9 +18,14 @@
 
 #include "calendar/ical/identity.h"
 
-namespace quorvel::calendar::linuxstore::thunderbird {
-
+namespace quorvel::calendar::linuxstore::sqlite {
 class Database;
+class Row;
+}
+
+namespace quorvel::calendar::linuxstore::thunderbird {
+using sqlite::Database;
+using sqlite::Row;
 
 // One event, a series and its overrides, as one VCALENDAR.
 struct EventText {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "calendar/ical/problem.h"
-#include "calendar/linux/thunderbird/database.h"
+#include "calendar/linux/sqlite/database.h"
 #include "calendar/linux/thunderbird/items.h"
 #include "calendar/linux/thunderbird/prefs.h"
 #include "calendar/linux/thunderbird/profiles.h"

@@ -1,4 +1,4 @@
-#include "calendar/linux/thunderbird/database.h"
+#include "calendar/linux/sqlite/database.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -18,10 +18,11 @@
 
 #include "support/temp_store.h"
 
-using quorvel::calendar::linuxstore::thunderbird::Database;
-using quorvel::calendar::linuxstore::thunderbird::kMaxDatabaseBytes;
-using quorvel::calendar::linuxstore::thunderbird::Row;
+using quorvel::calendar::linuxstore::sqlite::Database;
+using quorvel::calendar::linuxstore::sqlite::kMaxDatabaseBytes;
+using quorvel::calendar::linuxstore::sqlite::Row;
 using quorvel::testing::TempStore;
+namespace sqlite = quorvel::calendar::linuxstore::sqlite;
 namespace fs = std::filesystem;
 
 namespace {
@@ -85,7 +86,7 @@ void flipByte(const fs::path& path, long offset) {
 // As while Thunderbird runs: another process holds the database under an
 // exclusive lock, its newest rows are only in the log, and a transaction it
 // has not committed has spilt pages into the log too.
-TEST(ThunderbirdDatabase, ReadsWhatAnotherProcessCommittedAndChangesNothing) {
+TEST(SqliteDatabase, ReadsWhatAnotherProcessCommittedAndChangesNothing) {
   const TempStore store;
   const fs::path path = store.root() / "profile" / "local.sqlite";
   sqlite3_close(create(path));
@@ -135,7 +136,7 @@ TEST(ThunderbirdDatabase, ReadsWhatAnotherProcessCommittedAndChangesNothing) {
   EXPECT_EQ(filesOf(path.parent_path()), before);
 }
 
-TEST(ThunderbirdDatabase, GivesAReasonForWhatItCantRead) {
+TEST(SqliteDatabase, GivesAReasonForWhatItCantRead) {
   const auto log = [](const fs::path& path) { return fs::path(path.string() + "-wal"); };
   struct Case {
     const char* name;
@@ -171,10 +172,84 @@ TEST(ThunderbirdDatabase, GivesAReasonForWhatItCantRead) {
   }
 }
 
+// Runs `during` on the database at `path` in another process, as another
+// program's writer, then `check`, then `after` (or nothing: the writer dies
+// there).
+void whileWriting(const fs::path& path, const char* during, const char* after,
+                  const std::function<void()>& check) {
+  int ready[2];
+  int release[2];
+  ASSERT_TRUE(::pipe(ready) == 0 && ::pipe(release) == 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(release[1]);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    char byte = 0;
+    if (sqlite3_exec(db, during, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        ::write(ready[1], &byte, 1) != 1 || ::read(release[0], &byte, 1) != 0) {
+      ::_exit(1);
+    }
+    if (after != nullptr) sqlite3_exec(db, after, nullptr, nullptr, nullptr);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  char byte = 0;
+  EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+  check();
+  ::close(ready[0]);
+  ::close(release[1]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A database that its writer changes in place (a rollback journal, as EDS
+// keeps its caches) is read only when it is whole: while a writer only
+// fills its journal, not while it changes the database, nor once a write
+// was cut short.
+TEST(SqliteDatabase, ReadsADatabaseChangedInPlaceOnlyWhenItIsWhole) {
+  const TempStore store;
+  const fs::path path = store.root() / "cache.db";
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  exec(db,
+       "CREATE TABLE events(id INTEGER PRIMARY KEY, title TEXT);"
+       "INSERT INTO events(title) VALUES('a');");
+  sqlite3_close(db);
+  const auto read = [&path] {
+    auto read = Database::read(path, sqlite::Journal::rollback);
+    if (const auto* reason = std::get_if<std::string>(&read)) return "reason: " + *reason;
+    std::string rows;
+    std::get<Database>(read).query("SELECT title FROM events ORDER BY id",
+                                   [&](const Row& row) { (rows += *row.text(0)) += " "; });
+    return rows;
+  };
+
+  // Without syncs its journal starts as one a write cut short would leave.
+  whileWriting(path, "PRAGMA synchronous=OFF; BEGIN IMMEDIATE; UPDATE events SET title = 'b';",
+               "COMMIT;", [&] {
+                 ASSERT_TRUE(fs::exists(path.string() + "-journal"));
+                 EXPECT_EQ(read(), "a ");
+               });
+  EXPECT_EQ(read(), "b ");
+  // A writer that spills its changes into the database (a cache of two
+  // pages) and dies there.
+  whileWriting(path,
+               "PRAGMA cache_size=2; BEGIN EXCLUSIVE; WITH RECURSIVE n(i) AS (SELECT 1 UNION "
+               "ALL SELECT i + 1 FROM n WHERE i < 100) INSERT INTO events(title) SELECT "
+               "hex(randomblob(1000)) FROM n;",
+               nullptr,
+               [&] { EXPECT_EQ(read(), "reason: changed on every try while it was read"); });
+  EXPECT_EQ(read(), "reason: a write to it was cut short");
+}
+
 // Sorts stay in memory, where SQLite would write large ones to a temporary
 // file; and SQLite running out of memory fails the read as a whole, never
 // leaving fewer rows than the database holds.
-TEST(ThunderbirdDatabase, KeepsToMemory) {
+TEST(SqliteDatabase, KeepsToMemory) {
   const TempStore store;
   const fs::path path = store.root() / "local.sqlite";
   sqlite3_close(create(path));

@@ -1,13 +1,18 @@
-// A SQLite database of Thunderbird's, read into memory with what its
+// A SQLite database of another program's, read into memory with what its
 // write-ahead log has committed, and queried there.
 //
-// While Thunderbird runs it holds its databases under an exclusive lock and
-// keeps its newest rows in the write-ahead log (the "-wal" file beside the
-// database); opened in place, a database either can't be read or misses
-// those rows, and opening it changes the profile. So the database and its
-// log are read whole, checked not to have changed while they were read, the
-// log's committed pages are laid over the database's, and SQLite reads the
-// result from memory. No file is written or changed.
+// Opened in place, another program's database may not be readable at all
+// (Thunderbird holds its databases under an exclusive lock), may miss the
+// newest rows (kept in the write-ahead log, the "-wal" file beside it), and
+// opening it may change it. So the database and its log are read whole,
+// checked not to have changed while they were read, the log's committed
+// pages are laid over the database's, and SQLite reads the result from
+// memory. No file is written or changed.
+//
+// A database kept with a rollback journal instead (EDS's caches) is written
+// in place, page by page: it is read under SQLite's own shared lock, which
+// keeps its writers from changing it meanwhile, and not at all while a
+// write that was cut short (a "hot" journal) has left it half changed.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +27,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace quorvel::calendar::linuxstore::thunderbird {
+namespace quorvel::calendar::linuxstore::sqlite {
 
 // One row of a query's result.
 class Row {
@@ -42,6 +47,12 @@ class Row {
 // skipped with a line.
 inline constexpr std::uint64_t kMaxDatabaseBytes = std::uint64_t{1} << 30;
 
+// How the program that writes a database keeps it.
+enum class Journal {
+  writeAheadLog,  // or a program that holds its databases locked (Thunderbird)
+  rollback,       // and takes no lock longer than a write (EDS)
+};
+
 class Database {
  public:
   // Reads the database at `path` and its log (`path` + "-wal", when there
@@ -50,8 +61,11 @@ class Database {
   // database's. Returns why the database can't be used (not a database,
   // damaged, empty, a log of a version SQLite doesn't know, too large,
   // changing on every try); throws IncompleteRead (ical::failIncomplete) or
-  // std::bad_alloc when the system lacks a resource to read it.
-  static std::variant<Database, std::string> read(const std::filesystem::path& path);
+  // std::bad_alloc when the system lacks a resource to read it. With a
+  // rollback journal, also why it can't be read now (being written on every
+  // try, a write cut short, no locks on its file system).
+  static std::variant<Database, std::string> read(const std::filesystem::path& path,
+                                                  Journal journal = Journal::writeAheadLog);
 
   Database(Database&&) noexcept;
   Database& operator=(Database&&) noexcept;
@@ -70,4 +84,4 @@ class Database {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace quorvel::calendar::linuxstore::thunderbird
+}  // namespace quorvel::calendar::linuxstore::sqlite

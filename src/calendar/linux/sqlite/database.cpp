@@ -1,4 +1,4 @@
-#include "calendar/linux/thunderbird/database.h"
+#include "calendar/linux/sqlite/database.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -8,17 +8,23 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <thread>
 #include <utility>
 
 #include "calendar/ical/file.h"
 
-namespace quorvel::calendar::linuxstore::thunderbird {
+namespace quorvel::calendar::linuxstore::sqlite {
 namespace {
 
 // A file that changes while it is read is read again, this many times.
 constexpr int kTries = 5;
+// How long the second try waits for a write in place to end; each later one
+// waits that much longer.
+constexpr std::chrono::milliseconds kWriteWait{10};
 
 constexpr char kDatabaseMagic[] = "SQLite format 3";  // with its NUL, 16 bytes
 constexpr std::size_t kDatabaseHeaderBytes = 100;
@@ -190,8 +196,72 @@ bool unchanged(const std::string& path, int file, const struct stat* seen) {
   return ::fstat(file, &now) == 0 && sameFile(now, *seen);
 }
 
+// The bytes SQLite locks to share a database between processes (its
+// os_unix.c): a reader holds a read lock on the shared range, a writer a
+// write lock on the reserved byte while it fills the journal, and a write
+// lock on the shared range, which no reader may then hold, while it changes
+// the database in place.
+constexpr off_t kPendingByte = 0x40000000;
+constexpr off_t kReservedByte = kPendingByte + 1;
+constexpr off_t kSharedFirst = kPendingByte + 2;
+constexpr off_t kSharedSize = 510;
+
+// Locks `size` bytes of `file` from `start`, or tells whether another
+// process holds a lock there. Locks of the open file itself (not of this
+// process, so that no other descriptor's closing drops them), which SQLite's
+// own locks in other processes conflict with.
+int lockRange(int file, int command, short type, off_t start, off_t size, short* held = nullptr) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = start;
+  range.l_len = size;
+  const int result = ::fcntl(file, command, &range);
+  if (held != nullptr) *held = range.l_type;
+  return result;
+}
+
+// Takes SQLite's shared lock on the database `file`, as its readers do:
+// not while a writer waits for one to change it (it holds the pending
+// byte), so that readers can't starve it. Returns Changed when a writer has
+// it or waits for it, why not when the file system takes no locks.
+std::optional<Attempt> lockShared(const std::string& path, int file) {
+  if (lockRange(file, F_OFD_SETLK, F_RDLCK, kPendingByte, 1) != 0 ||
+      lockRange(file, F_OFD_SETLK, F_RDLCK, kSharedFirst, kSharedSize) != 0) {
+    if (errno == EAGAIN || errno == EACCES) return Changed{};
+    return problemOf(path, errno, "cannot be locked for reading: ");
+  }
+  lockRange(file, F_OFD_SETLK, F_UNLCK, kPendingByte, 1);
+  return std::nullopt;
+}
+
+// Whether the journal beside a database under a shared lock is hot: left by
+// a write that was cut short after it changed the database in place, which
+// SQLite takes back from the journal before anyone reads the database. A
+// journal that a writer holding the reserved byte is filling is not: the
+// database is whole until it has the shared range too.
+std::optional<std::string> hotJournal(const std::string& path, int file) {
+  const std::string journalPath = path + "-journal";
+  const ical::FileDescriptor journal(
+      ::open(journalPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (journal.get() < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    return problemOf(journalPath, errno, "its journal: ");
+  }
+  unsigned char first = 0;
+  const ssize_t got = ::pread(journal.get(), &first, 1, 0);
+  if (got < 0) return problemOf(journalPath, errno, "its journal: ");
+  if (got == 0 || first == 0) return std::nullopt;  // empty, or emptied
+  short held = F_UNLCK;
+  if (lockRange(file, F_OFD_GETLK, F_WRLCK, kReservedByte, 1, &held) != 0) {
+    return problemOf(path, errno, "cannot be locked for reading: ");
+  }
+  if (held != F_UNLCK) return std::nullopt;
+  return std::string("a write to it was cut short");
+}
+
 // One try at reading the database at `path` and its log at `logPath`.
-Attempt tryRead(const std::string& path, const std::string& logPath) {
+Attempt tryRead(const std::string& path, const std::string& logPath, Journal journal) {
   struct stat database {};
   if (::stat(path.c_str(), &database) != 0) return problemOf(path, errno);
   // Look before opening: opening a FIFO would let a writer blocked on it go.
@@ -214,6 +284,10 @@ Attempt tryRead(const std::string& path, const std::string& logPath) {
   if (databaseFile.get() < 0) {
     if (error == 0 || error == ENOENT) return Changed{};
     return problemOf(path, error);
+  }
+  if (journal == Journal::rollback) {
+    if (auto busy = lockShared(path, databaseFile.get())) return std::move(*busy);
+    if (auto hot = hotJournal(path, databaseFile.get())) return std::move(*hot);
   }
   const ical::FileDescriptor logFile(hasLog ? openSeen(logPath, log, error) : -1);
   if (hasLog && logFile.get() < 0) {
@@ -324,13 +398,19 @@ Database::Database(Database&&) noexcept = default;
 Database& Database::operator=(Database&&) noexcept = default;
 Database::~Database() = default;
 
-std::variant<Database, std::string> Database::read(const std::filesystem::path& path) {
+std::variant<Database, std::string> Database::read(const std::filesystem::path& path,
+                                                   Journal journal) {
   const std::string databasePath = path.string();
   const std::string logPath = databasePath + "-wal";
   auto state = std::make_unique<State>();
   for (int attempt = 0;; ++attempt) {
     if (attempt == kTries) return std::string("changed on every try while it was read");
-    Attempt read = tryRead(databasePath, logPath);
+    // A write in place holds the database for a moment: the next try waits
+    // for it a little longer each time.
+    if (attempt > 0 && journal == Journal::rollback) {
+      std::this_thread::sleep_for(kWriteWait * attempt);
+    }
+    Attempt read = tryRead(databasePath, logPath, journal);
     if (auto* reason = std::get_if<std::string>(&read)) return std::move(*reason);
     if (auto* image = std::get_if<Image>(&read)) {
       state->image = std::move(*image);
@@ -388,4 +468,4 @@ std::optional<std::string> Database::query(std::string_view sql,
   }
 }
 
-}  // namespace quorvel::calendar::linuxstore::thunderbird
+}  // namespace quorvel::calendar::linuxstore::sqlite
