@@ -12,9 +12,11 @@ class LinuxPlatform final : public Platform {
  public:
   std::unique_ptr<CalendarStore> createStore(Diagnostics diagnostics) override {
     const std::filesystem::path configHome = linuxstore::configHome();
+    const std::filesystem::path cacheHome = linuxstore::cacheHome();
     return linuxstore::createStore(
         linuxstore::defaultStoreRoot(), std::move(diagnostics), {},
         {.evolutionConfig = configHome.empty() ? configHome : configHome / "evolution",
+         .evolutionCache = cacheHome.empty() ? cacheHome : cacheHome / "evolution",
          .home = linuxstore::homeFolder(),
          .configHome = configHome,
          .variable = linuxstore::environmentVariable});

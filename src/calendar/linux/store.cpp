@@ -76,7 +76,8 @@ class LinuxStore final : public CalendarStore {
     }
     // The sources, in the store's order.
     sources_.push_back(files::folderSource(root_));
-    sources_.push_back(eds::edsSource(std::move(elsewhere.evolutionConfig)));
+    sources_.push_back(
+        eds::edsSource(std::move(elsewhere.evolutionConfig), std::move(elsewhere.evolutionCache)));
     sources_.push_back(thunderbird::thunderbirdSource(elsewhere.home));
     sources_.push_back(kde::kdeSource(elsewhere.configHome, elsewhere.variable));
     sources_.push_back(files::configuredFolderSource(

@@ -26,6 +26,10 @@ struct Elsewhere {
   // Evolution Data Server's configuration folder: with it, EDS's calendars
   // are listed whenever that folder and a session bus exist.
   std::filesystem::path evolutionConfig{};
+  // EDS's cache folder, `${XDG_CACHE_HOME:-~/.cache}/evolution`: the
+  // calendars EDS has cached are read from there, without waiting for their
+  // servers.
+  std::filesystem::path evolutionCache{};
   // The user's home folder: Thunderbird's profiles there, and `~` in
   // other programs' settings.
   std::filesystem::path home{};

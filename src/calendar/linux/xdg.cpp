@@ -38,6 +38,8 @@ fs::path defaultStoreRoot() {
 
 fs::path configHome() { return baseFolder("XDG_CONFIG_HOME", ".config"); }
 
+fs::path cacheHome() { return baseFolder("XDG_CACHE_HOME", ".cache"); }
+
 std::optional<std::string> environmentVariable(std::string_view name) {
   const char* value = std::getenv(std::string(name).c_str());
   if (value == nullptr) return std::nullopt;

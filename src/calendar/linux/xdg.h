@@ -15,6 +15,10 @@ std::filesystem::path defaultStoreRoot();
 // `${XDG_CONFIG_HOME:-$HOME/.config}`, where programs keep their settings.
 std::filesystem::path configHome();
 
+// `${XDG_CACHE_HOME:-$HOME/.cache}`, where programs keep what they can
+// fetch again.
+std::filesystem::path cacheHome();
+
 // The variable of the process's environment named `name`.
 std::optional<std::string> environmentVariable(std::string_view name);
 

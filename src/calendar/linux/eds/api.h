@@ -21,6 +21,8 @@ struct GHashTable;
 struct ESourceRegistry;
 struct ESource;
 struct ESourceMailIdentity;
+struct ESourceWebdav;
+struct ESourceAuthentication;
 struct EClient;
 struct ECalClient;
 struct ICalComponent;
@@ -52,6 +54,9 @@ enum ECalClientSourceType : unsigned { E_CAL_CLIENT_SOURCE_TYPE_EVENTS = 0 };
 // Names the headers define as macros.
 inline constexpr const char* kCalendarExtension = "Calendar";  // E_SOURCE_EXTENSION_CALENDAR
 inline constexpr const char* kMailIdentityExtension = "Mail Identity";  // ..._MAIL_IDENTITY
+inline constexpr const char* kWebdavExtension = "WebDAV Backend";       // ..._WEBDAV_BACKEND
+inline constexpr const char* kAuthenticationExtension =
+    "Authentication";  // E_SOURCE_EXTENSION_AUTHENTICATION
 inline constexpr const char* kCalendarEmailAddress =
     "cal-email-address";  // E_CAL_BACKEND_PROPERTY_...
 
@@ -73,6 +78,9 @@ inline constexpr const char* kCalendarEmailAddress =
   X(e_source_get_uid, const char*, (ESource * source))                                             \
   X(e_source_dup_display_name, char*, (ESource * source))                                          \
   X(e_source_get_extension, void*, (ESource * source, const char* extension))                      \
+  X(e_source_has_extension, gboolean, (ESource * source, const char* extension))                   \
+  X(e_source_webdav_dup_email_address, char*, (ESourceWebdav * webdav))                            \
+  X(e_source_authentication_dup_user, char*, (ESourceAuthentication * authentication))             \
   X(e_source_mail_identity_dup_address, char*, (ESourceMailIdentity * identity))                   \
   X(e_source_mail_identity_get_aliases_as_hash_table, GHashTable*,                                 \
     (ESourceMailIdentity * identity))                                                              \

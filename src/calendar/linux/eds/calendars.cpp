@@ -15,6 +15,7 @@
 #include "calendar/ical/identity.h"
 #include "calendar/ical/problem.h"
 #include "calendar/ical/system_zones.h"
+#include "calendar/linux/eds/cache.h"
 
 namespace quorvel::calendar::linuxstore::eds {
 using ical::addressKey;
@@ -172,12 +173,60 @@ std::vector<std::string> identityAddresses(const api::Functions& eds,
   return addresses;
 }
 
-// Connects one calendar and reads what the query finds into `calendar`.
-// Runs on a thread of its own; touches nothing but `calendar` and what EDS
-// gives it.
-void readCalendar(const api::Functions& eds, api::ESource* source, const std::string& query,
+// The address a CalDAV calendar's back end gives as its own, from its
+// source as the back end works it out: the one set for the account, else
+// the login when it is an address.
+std::optional<std::string> sourceAddress(const api::Functions& eds, api::ESource* source) {
+  if (eds.e_source_has_extension(source, api::kWebdavExtension)) {
+    auto* webdav =
+        static_cast<api::ESourceWebdav*>(eds.e_source_get_extension(source, api::kWebdavExtension));
+    const std::string address = taken(eds, eds.e_source_webdav_dup_email_address(webdav));
+    if (!address.empty()) return address;
+  }
+  if (eds.e_source_has_extension(source, api::kAuthenticationExtension)) {
+    auto* authentication = static_cast<api::ESourceAuthentication*>(
+        eds.e_source_get_extension(source, api::kAuthenticationExtension));
+    const std::string user = taken(eds, eds.e_source_authentication_dup_user(authentication));
+    const std::size_t at = user.find('@');
+    const std::size_t dot = user.rfind('.');
+    if (at != std::string::npos && dot != std::string::npos && dot > at) return user;
+  }
+  return std::nullopt;
+}
+
+// Reads `calendar` from what EDS has cached of it below `cacheFolder`;
+// false when it has to be asked instead.
+bool readCached(const api::Functions& eds, api::ESource* source, const Window& window,
+                const std::filesystem::path& cacheFolder, Calendar& calendar) {
+  // A UID names the calendar's folder, as it names its source's file.
+  const std::string& uid = calendar.uid;
+  if (cacheFolder.empty() || uid.empty() || uid == "." || uid == ".." ||
+      uid.find('/') != std::string::npos) {
+    return false;
+  }
+  auto read = readCache(cacheFolder / uid / "cache.db", window);
+  if (auto* uncached = std::get_if<Uncached>(&read)) {
+    if (!uncached->why.empty()) {
+      calendar.notes.push_back("its cache can't be read: " + uncached->why + "; asked EDS instead");
+    }
+    return false;
+  }
+  auto& cached = std::get<Cached>(read);
+  if (const auto address = sourceAddress(eds, source)) {
+    calendar.addresses.push_back(addressKey(*address));
+  }
+  calendar.events = eventTexts(std::move(cached.components), cached.zones);
+  return true;
+}
+
+// Reads what the query finds in one calendar into `calendar`: from EDS's
+// cache of it when it has one, else by connecting it. Runs on a thread of
+// its own; touches nothing but `calendar`, its cache and what EDS gives it.
+void readCalendar(const api::Functions& eds, api::ESource* source, const Window& window,
+                  const std::filesystem::path& cacheFolder, const std::string& query,
                   api::GCancellable* cancellable, std::chrono::milliseconds limit,
                   Calendar& calendar) {
+  if (readCached(eds, source, window, cacheFolder, calendar)) return;
   Error error(eds);
   // Why a call failed: the deadline, or what EDS said.
   const auto failed = [&](const char* doing) {
@@ -185,9 +234,8 @@ void readCalendar(const api::Functions& eds, api::ESource* source, const std::st
                            ? waitedTooLong(limit) + ", skipped"
                            : std::string("cannot ") + doing + ": " + error.message() + ", skipped";
   };
-  // The longest wait for "connected" there is: a shorter one costs every
-  // local calendar that long (they never report being connected), and none
-  // at all waits forever. The deadline bounds it.
+  // No wait for "connected" (-1): a local calendar never reports it, and a
+  // remote one is answered from what EDS has, as far as the deadline lets.
   const Owned<api::EClient> client(
       eds.e_cal_client_connect_sync(source, api::E_CAL_CLIENT_SOURCE_TYPE_EVENTS,
                                     static_cast<api::guint32>(-1), cancellable, error.out()),
@@ -256,7 +304,8 @@ struct CalendarRead {
 
 // Everything readCalendars does, but for turning a thread that couldn't be
 // started into a failure to read.
-Reply readAll(const api::Functions& eds, const Window& window, const Limits& limits) {
+Reply readAll(const api::Functions& eds, const Window& window,
+              const std::filesystem::path& cacheFolder, const Limits& limits) {
   Reply reply;
   // Once the registry has missed its deadline, EDS is not called again: its
   // thread may hold what any further call would wait for.
@@ -318,13 +367,19 @@ Reply readAll(const api::Functions& eds, const Window& window, const Limits& lim
   try {
     reads.reserve(calendars.size());
     for (std::size_t i = 0; i < calendars.size(); ++i) {
-      reads.emplace_back([&eds, source = byUid[i].second, query, cancellable = cancellable.get(),
-                          limit = limits.calendar,
+      reads.emplace_back([&eds, source = byUid[i].second, window, cacheFolder, query,
+                          cancellable = cancellable.get(), limit = limits.calendar,
                           read = CalendarRead{calendars[i], {}}]() mutable {
         try {
-          readCalendar(eds, source, query, cancellable, limit, read.calendar);
+          readCalendar(eds, source, window, cacheFolder, query, cancellable, limit, read.calendar);
         } catch (const std::bad_alloc&) {
           read.failure = outOfMemory([&read] { return read.calendar.subject(); });
+        } catch (const IncompleteRead& failure) {
+          try {
+            read.failure = failure.what();
+          } catch (const std::bad_alloc&) {
+            read.failure.emplace("out of memory");  // short enough to need no memory
+          }
         }
         return std::move(read);
       });
@@ -364,9 +419,10 @@ Reply readAll(const api::Functions& eds, const Window& window, const Limits& lim
 
 }  // namespace
 
-Reply readCalendars(const api::Functions& eds, const Window& window, const Limits& limits) {
+Reply readCalendars(const api::Functions& eds, const Window& window,
+                    const std::filesystem::path& cacheFolder, const Limits& limits) {
   try {
-    return readAll(eds, window, limits);
+    return readAll(eds, window, cacheFolder, limits);
   } catch (const std::system_error& failure) {
     // No thread to be had (for the registry, or for a calendar): some
     // calendars would go unread.

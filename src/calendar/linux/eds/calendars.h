@@ -2,8 +2,9 @@
 // calendars (Personal, Birthdays & Anniversaries, CalDAV, Google and
 // Exchange accounts...), beside the user's iCalendar files.
 //
-// Each enabled calendar source is connected and asked one query
-// (text.h: queryFor); what it answers is turned back into iCalendar text, one
+// Each enabled calendar source is read from what EDS has cached of it
+// (cache.h), or, without a cache, connected and asked one query (text.h:
+// queryFor); what it holds is turned back into iCalendar text, one
 // VCALENDAR per UID with the definitions of the zones it names, for the store
 // to read with the same reader and expansion as its files. EDS's own
 // expansion is not used: EDS 3.46 lists occurrences that an override moved
@@ -19,6 +20,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +39,8 @@ struct Calendar {
   std::vector<EventText> events;
   // Why it was skipped, as a line says it after the calendar's name.
   std::optional<std::string> problem;
+  // What lines say after its name about it although it was read.
+  std::vector<std::string> notes;
 
   // How lines name it: "Work (EDS 1f2e…)".
   std::string subject() const { return displayName + " (EDS " + uid + ")"; }
@@ -61,10 +65,13 @@ struct Limits {
 };
 
 // Reads every calendar source EDS lists as enabled, shown or hidden, for
-// `window` (the store's search window). A session bus that can't be reached
-// gives nothing, without a problem. Throws IncompleteRead when the system
-// lacked memory or threads to read them all. `eds` lives as long as the
-// process: threads left behind go on using it.
-Reply readCalendars(const api::Functions& eds, const Window& window, const Limits& limits = {});
+// `window` (the store's search window): a calendar EDS has cached from its
+// cache below `cacheFolder` (`<uid>/cache.db`; cache.h), without asking EDS
+// and whatever its server does, any other through EDS. A session bus that
+// can't be reached gives nothing, without a problem. Throws IncompleteRead
+// when the system lacked memory, descriptors or threads to read them all.
+// `eds` lives as long as the process: threads left behind go on using it.
+Reply readCalendars(const api::Functions& eds, const Window& window,
+                    const std::filesystem::path& cacheFolder, const Limits& limits = {});
 
 }  // namespace quorvel::calendar::linuxstore::eds

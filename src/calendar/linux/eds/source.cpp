@@ -14,8 +14,8 @@ namespace {
 
 class EdsSource final : public Source {
  public:
-  explicit EdsSource(std::filesystem::path evolutionConfig)
-      : evolutionConfig_(std::move(evolutionConfig)) {}
+  EdsSource(std::filesystem::path evolutionConfig, std::filesystem::path evolutionCache)
+      : evolutionConfig_(std::move(evolutionConfig)), evolutionCache_(std::move(evolutionCache)) {}
 
   // EDS's library is loaded here, before any file of another source is open.
   void start(const Window& window) override {
@@ -30,6 +30,7 @@ class EdsSource final : public Source {
     }
     try {
       reply_ = std::async(std::launch::async, readCalendars, std::cref(*library.functions), window,
+                          evolutionCache_.empty() ? evolutionCache_ : evolutionCache_ / "calendar",
                           Limits{});
     } catch (const std::system_error& failure) {
       throw IncompleteRead(std::string("cannot start a thread for Evolution Data Server: ") +
@@ -43,6 +44,9 @@ class EdsSource final : public Source {
     if (reply->problem) gathering.say({}, *reply->problem);
     const ical::Addresses identities(reply->userAddresses.begin(), reply->userAddresses.end());
     for (const Calendar& calendar : reply->calendars) {
+      for (const std::string& note : calendar.notes) {
+        gathering.say({calendar.uid, ""}, ical::lineAbout(calendar.subject(), note));
+      }
       if (calendar.problem) {
         gathering.say({calendar.uid, ""}, ical::lineAbout(calendar.subject(), *calendar.problem));
         continue;
@@ -67,13 +71,15 @@ class EdsSource final : public Source {
 
  private:
   std::filesystem::path evolutionConfig_;  // empty: EDS is not asked
+  std::filesystem::path evolutionCache_;   // empty: its caches are not read
   std::future<Reply> reply_;
 };
 
 }  // namespace
 
-std::unique_ptr<Source> edsSource(std::filesystem::path evolutionConfig) {
-  return std::make_unique<EdsSource>(std::move(evolutionConfig));
+std::unique_ptr<Source> edsSource(std::filesystem::path evolutionConfig,
+                                  std::filesystem::path evolutionCache) {
+  return std::make_unique<EdsSource>(std::move(evolutionConfig), std::move(evolutionCache));
 }
 
 }  // namespace quorvel::calendar::linuxstore::eds

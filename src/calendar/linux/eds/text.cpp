@@ -50,14 +50,18 @@ void appendLines(std::string& to, std::string_view text) {
 
 }  // namespace
 
-std::string queryFor(const Window& window, std::string_view zoneName) {
+QueryRange queryRange(const Window& window) {
   const auto first = static_cast<double>(kFirstSecond);
   const auto last = static_cast<double>(kEndSecond - 1);
-  const auto start =
-      static_cast<std::int64_t>(std::clamp(std::floor(window.start) - kSecondsPerDay, first, last));
-  const auto end =
-      static_cast<std::int64_t>(std::clamp(std::ceil(window.end) + kSecondsPerDay, first, last));
-  std::string query = "(or (occur-in-time-range? " + makeTime(start) + " " + makeTime(end);
+  return {
+      static_cast<std::int64_t>(std::clamp(std::floor(window.start) - kSecondsPerDay, first, last)),
+      static_cast<std::int64_t>(std::clamp(std::ceil(window.end) + kSecondsPerDay, first, last))};
+}
+
+std::string queryFor(const Window& window, std::string_view zoneName) {
+  const QueryRange range = queryRange(window);
+  std::string query =
+      "(or (occur-in-time-range? " + makeTime(range.start) + " " + makeTime(range.end);
   if (isQuotableZoneName(zoneName)) {
     query += " \"";
     query += zoneName;

@@ -5,6 +5,7 @@
 // Pure functions of their arguments: no EDS is needed to run them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -24,6 +25,14 @@ namespace quorvel::calendar::linuxstore::eds {
 // asked for because EDS's own expansion leaves out the overrides that moved
 // an occurrence away from the window, whose original slot must not be listed.
 std::string queryFor(const Window& window, std::string_view zoneName);
+
+// The seconds the query's range starts and ends at: the window widened by a
+// day each side, in whole seconds within the years 1 to 9999.
+struct QueryRange {
+  std::int64_t start;
+  std::int64_t end;
+};
+QueryRange queryRange(const Window& window);
 
 // One VEVENT as EDS gave it, serialised, with what grouping it needs.
 struct Component {

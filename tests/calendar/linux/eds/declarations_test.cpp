@@ -48,6 +48,8 @@ QUORVEL_REAL(GHashTable)
 QUORVEL_REAL(ESourceRegistry)
 QUORVEL_REAL(ESource)
 QUORVEL_REAL(ESourceMailIdentity)
+QUORVEL_REAL(ESourceWebdav)
+QUORVEL_REAL(ESourceAuthentication)
 QUORVEL_REAL(EClient)
 QUORVEL_REAL(ECalClient)
 QUORVEL_REAL(ICalComponent)
@@ -84,6 +86,8 @@ static_assert(!kDeclaredAs<void* (*)(api::ESource*), decltype(&::e_source_dup_di
 // The names the headers define as macros.
 static_assert(std::string_view(api::kCalendarExtension) == E_SOURCE_EXTENSION_CALENDAR);
 static_assert(std::string_view(api::kMailIdentityExtension) == E_SOURCE_EXTENSION_MAIL_IDENTITY);
+static_assert(std::string_view(api::kWebdavExtension) == E_SOURCE_EXTENSION_WEBDAV_BACKEND);
+static_assert(std::string_view(api::kAuthenticationExtension) == E_SOURCE_EXTENSION_AUTHENTICATION);
 static_assert(std::string_view(api::kCalendarEmailAddress) ==
               E_CAL_BACKEND_PROPERTY_CAL_EMAIL_ADDRESS);
 
