@@ -3,8 +3,6 @@
 // and ends them with the bus), with the user's home in a temporary folder.
 // Expected answers are worked out by hand from the events below, not taken
 // from EDS, whose own expansion gets some of them wrong.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -270,37 +268,13 @@ TEST_F(EdsCli, GivesTheRecordsThatTheSameEventsGiveAsAFile) {
   EXPECT_EQ(titled("'Early call'"), 0);
 }
 
-// A TCP port that takes connections into its queue and never answers.
-class SilentServer {
- public:
-  SilentServer() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(fd_, 8) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-      ADD_FAILURE() << "no listening socket";
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~SilentServer() { ::close(fd_); }
-  SilentServer(const SilentServer&) = delete;
-  SilentServer& operator=(const SilentServer&) = delete;
-  int port() const { return port_; }
-
- private:
-  int fd_;
-  int port_ = 0;
-};
-
 // A CalDAV calendar whose server never answers holds EDS's connection for
 // about 90 s; the tool skips it with one line at its deadline and lists the
 // rest, run after run: what EDS caches of a calendar it never reached is
 // not taken for the calendar.
 TEST_F(EdsCli, SkipsACalendarWhoseServerNeverAnswersAndListsTheRest) {
-  const SilentServer server;
+  Relay server(0);  // answering never, it asks no server
+  server.setMode(Relay::Mode::silent);
   const Home home;
   home.addLocalCalendar("work", "Work",
                         calendarWith("one@test", "One", "20260602T100000Z", "20260602T110000Z"));
