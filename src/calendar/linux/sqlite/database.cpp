@@ -221,15 +221,21 @@ int lockRange(int file, int command, short type, off_t start, off_t size, short*
   return result;
 }
 
+// Why a database can't be locked: a file system without locks (NFS without
+// its lock service, some FUSE ones) leaves it unread, never the run failed.
+std::string cannotLock(int error) {
+  return std::string("cannot be locked for reading: ") + std::strerror(error);
+}
+
 // Takes SQLite's shared lock on the database `file`, as its readers do:
 // not while a writer waits for one to change it (it holds the pending
 // byte), so that readers can't starve it. Returns Changed when a writer has
 // it or waits for it, why not when the file system takes no locks.
-std::optional<Attempt> lockShared(const std::string& path, int file) {
+std::optional<Attempt> lockShared(int file) {
   if (lockRange(file, F_OFD_SETLK, F_RDLCK, kPendingByte, 1) != 0 ||
       lockRange(file, F_OFD_SETLK, F_RDLCK, kSharedFirst, kSharedSize) != 0) {
     if (errno == EAGAIN || errno == EACCES) return Changed{};
-    return problemOf(path, errno, "cannot be locked for reading: ");
+    return cannotLock(errno);
   }
   lockRange(file, F_OFD_SETLK, F_UNLCK, kPendingByte, 1);
   return std::nullopt;
@@ -254,7 +260,7 @@ std::optional<std::string> hotJournal(const std::string& path, int file) {
   if (got == 0 || first == 0) return std::nullopt;  // empty, or emptied
   short held = F_UNLCK;
   if (lockRange(file, F_OFD_GETLK, F_WRLCK, kReservedByte, 1, &held) != 0) {
-    return problemOf(path, errno, "cannot be locked for reading: ");
+    return cannotLock(errno);
   }
   if (held != F_UNLCK) return std::nullopt;
   return std::string("a write to it was cut short");
@@ -286,7 +292,7 @@ Attempt tryRead(const std::string& path, const std::string& logPath, Journal jou
     return problemOf(path, error);
   }
   if (journal == Journal::rollback) {
-    if (auto busy = lockShared(path, databaseFile.get())) return std::move(*busy);
+    if (auto busy = lockShared(databaseFile.get())) return std::move(*busy);
     if (auto hot = hotJournal(path, databaseFile.get())) return std::move(*hot);
   }
   const ical::FileDescriptor logFile(hasLog ? openSeen(logPath, log, error) : -1);
