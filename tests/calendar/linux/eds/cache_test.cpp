@@ -78,7 +78,8 @@ TEST(EdsCache, ReadsTheRowsTheQueryFindsAndTheCalendarsOwnZones) {
                       row("series\n20200102T000000",
                           event("series", "RECURRENCE-ID;TZID=Office Time:20200102T000000\r\n"), 0,
                           "20200102000000", "20200102010000", 1) +
-                      "INSERT INTO timezones VALUES('Office Time','" + zone + "',1);");
+                      "INSERT INTO timezones VALUES('Office Time','" + zone +
+                      "',1),('No definition',NULL,0);");
 
   const auto read = readCache(path, kWeek);
   ASSERT_TRUE(std::holds_alternative<Cached>(read)) << std::get<Uncached>(read).why;

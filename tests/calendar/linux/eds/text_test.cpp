@@ -41,5 +41,32 @@ TEST(EdsText, GroupsEachEventWithItsOverridesByItsOwnUid) {
   EXPECT_EQ(texts[1].text, head + office + series + "\r\n" + override + "END:VCALENDAR\r\n");
 }
 
+// The query's range is the window widened by a day each side; the user's
+// zone is named in it only when it is a name EDS can take between quotes.
+TEST(EdsText, AsksForTheWidenedWindowInTheUsersZoneWhenItCanBeNamed) {
+  const Window week{1780272000.5, 1780876800.0};  // 1 to 8 June 2026, UTC
+  const std::string range =
+      "(or (occur-in-time-range? (make-time \"20260531T000000Z\") "
+      "(make-time \"20260609T000000Z\")";
+  const struct {
+    const char* zone;
+    bool named;
+  } cases[] = {
+      {"America/Port_of_Spain", true},
+      {"Etc/GMT+9", true},
+      {"Europe/Zurich", true},
+      {"America/Argentina/La_Rioja", true},
+      {"", false},
+      {"Office \"Time\"", false},
+      {"Zone)", false},
+      {".hidden", false},
+      {"/etc/zone", false},
+  };
+  for (const auto& c : cases) {
+    const std::string named = c.named ? std::string(" \"") + c.zone + "\"" : "";
+    EXPECT_EQ(queryFor(week, c.zone), range + named + ") (has-recurrences?))") << c.zone;
+  }
+}
+
 }  // namespace
 }  // namespace quorvel::calendar::linuxstore::eds
