@@ -26,5 +26,6 @@ TEST_PACKAGES=(libgtest-dev libcctz-dev)
 # What the tests of GNOME's calendars need, and the tool doesn't: Evolution
 # Data Server's daemons and a session bus to run them on, and libecal's
 # headers to check the tool's declarations of its entry points against, and
-# a CalDAV server (Radicale) for its remote calendars.
-EDS_TEST_PACKAGES=(evolution-data-server dbus libecal2.0-dev pkg-config radicale)
+# a CalDAV server for its remote calendars (Radicale, as a Python module: the
+# package `radicale` would add a system service).
+EDS_TEST_PACKAGES=(evolution-data-server dbus libecal2.0-dev pkg-config python3-radicale)

@@ -19,6 +19,8 @@
 #include <tuple>
 #include <utility>
 
+#include "support/process.h"
+
 namespace quorvel::testing {
 namespace {
 
@@ -60,7 +62,10 @@ void pause(std::chrono::milliseconds time) { ::poll(nullptr, 0, static_cast<int>
 
 }  // namespace
 
-bool CalDavServer::available() { return ::access(QUORVEL_RADICALE, X_OK) == 0; }
+bool CalDavServer::available() {
+  static const bool importable = runProcess({QUORVEL_PYTHON3, "-c", "import radicale"}).status == 0;
+  return importable;
+}
 
 CalDavServer::CalDavServer(const std::string& calendar, const std::vector<std::string>& items) {
   if (!available()) return;
@@ -94,7 +99,8 @@ CalDavServer::CalDavServer(const std::string& calendar, const std::vector<std::s
       if (out < 0 || none < 0 || ::dup2(none, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) {
         ::_exit(126);
       }
-      ::execl(QUORVEL_RADICALE, QUORVEL_RADICALE, "--config", config.c_str(), nullptr);
+      ::execl(QUORVEL_PYTHON3, QUORVEL_PYTHON3, "-m", "radicale", "--config", config.c_str(),
+              nullptr);
       ::_exit(127);
     }
     if (pid_ < 0) return;

@@ -1,4 +1,4 @@
-// A CalDAV server on a loopback port (Radicale, Debian: radicale) holding
+// A CalDAV server on a loopback port (Radicale, Debian: python3-radicale) holding
 // one calendar, and a relay in front of it that passes its answers on,
 // holds them back, or swallows them, as a slow or dead server would.
 #pragma once

@@ -580,7 +580,7 @@ const std::vector<std::string> kTeamWeek = {
 // costs nothing: the calendar is listed as EDS last saw it, with its
 // account's address for the user's, at once, run after run.
 TEST_F(EdsCli, ListsASynchronisedCalDavCalendarAtOnceWhenItsServerIsSlowOrSilent) {
-  if (!CalDavServer::available()) GTEST_SKIP() << "needs Radicale (Debian: radicale)";
+  if (!CalDavServer::available()) GTEST_SKIP() << "needs Radicale (Debian: python3-radicale)";
   const CalDavServer team("me/team", teamEvents());
   ASSERT_TRUE(team.running()) << team.log();
   Relay relay(team.port());
