@@ -13,7 +13,9 @@
 //
 // The cache is that of EDS 3.46 (version 4 of its layout): one row per
 // component (a series, or one of its overrides, as a bare VEVENT), the
-// times it occurs in as UTC text (none for floating times and dates), the
+// bounds of the times it occurs in as UTC text, which EDS selects rows by
+// (none for floating times and dates; a series stored before its zone has
+// its zone's wall clock there, which the query's day each side covers), the
 // rows deleted while offline kept with state 3 until synchronised, and the
 // calendar's own VTIMEZONEs beside them (not the tz database's, which EDS
 // knows by name, as the reader does).
