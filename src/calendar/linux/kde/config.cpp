@@ -36,28 +36,6 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Appends the UTF-16 code unit `unit` as UTF-8 (a lone surrogate as its
-// three bytes): what Qt's escapes of one code unit stand for.
-void appendUnit(std::string& out, unsigned unit) {
-  if (unit < 0x80) {
-    out += static_cast<char>(unit);
-  } else if (unit < 0x800) {
-    out += static_cast<char>(0xC0 | (unit >> 6));
-    out += static_cast<char>(0x80 | (unit & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (unit >> 12));
-    out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (unit & 0x3F));
-  }
-}
-
 // ---- KConfig files (kconfigini.cpp) ----
 
 struct Entry {
@@ -313,7 +291,7 @@ std::string unescapeIniKey(std::string_view key) {
       ++i;
       continue;
     }
-    appendUnit(out, unit);
+    appendUtf8(out, unit);
     i = first + digits;
   }
   return out;
@@ -347,7 +325,7 @@ std::optional<std::string> iniString(std::string_view raw) {
           if (digit < 0) break;
           unit = static_cast<std::uint16_t>(unit * (hex ? 16 : 8) + digit);
         }
-        appendUnit(out, unit);
+        appendUtf8(out, unit);
       } else if ((e == '\n' || e == '\r') && i < raw.size() && (raw[i] == '\n' || raw[i] == '\r') &&
                  raw[i] != e) {
         ++i;  // a continued line's CRLF or LFCR

@@ -24,4 +24,11 @@ std::optional<std::string_view> readSettingsFile(const std::string& path, ical::
                                                  const std::function<void(std::string)>& say,
                                                  bool* absent = nullptr);
 
+// What settings files' escapes are undone with: the value of the
+// hexadecimal digit `c` (-1 when it is none), and the code point `code`
+// appended as UTF-8 (a lone surrogate, which an escape may name, as its
+// three bytes).
+int hexDigit(char c);
+void appendUtf8(std::string& out, char32_t code);
+
 }  // namespace quorvel::calendar::linuxstore

@@ -6,6 +6,8 @@
 #include <optional>
 #include <utility>
 
+#include "calendar/linux/source/settings.h"
+
 namespace quorvel::calendar::linuxstore::thunderbird {
 namespace {
 
@@ -33,31 +35,6 @@ struct Token {
 };
 
 bool isWordChar(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-void appendUtf8(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
 
 // Reads tokens one character at a time, never looking back more than one:
 // linear in the text whatever it holds.
@@ -162,7 +139,7 @@ class Lexer {
   std::optional<unsigned> hex(int count) {
     unsigned value = 0;
     for (int i = 0; i < count; ++i) {
-      const int digit = at_ < text_.size() ? hexValue(text_[at_]) : -1;
+      const int digit = at_ < text_.size() ? hexDigit(text_[at_]) : -1;
       if (digit < 0) return std::nullopt;
       value = value * 16 + static_cast<unsigned>(digit);
       ++at_;
@@ -430,9 +407,9 @@ std::optional<std::string> localPath(std::string_view uri) {
   if (!rest.starts_with('/')) return std::nullopt;
   std::string path;
   for (std::size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] == '%' && i + 2 < rest.size() && hexValue(rest[i + 1]) >= 0 &&
-        hexValue(rest[i + 2]) >= 0) {
-      path.push_back(static_cast<char>(hexValue(rest[i + 1]) * 16 + hexValue(rest[i + 2])));
+    if (rest[i] == '%' && i + 2 < rest.size() && hexDigit(rest[i + 1]) >= 0 &&
+        hexDigit(rest[i + 2]) >= 0) {
+      path.push_back(static_cast<char>(hexDigit(rest[i + 1]) * 16 + hexDigit(rest[i + 2])));
       i += 2;
     } else {
       path.push_back(rest[i]);
